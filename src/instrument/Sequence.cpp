@@ -192,7 +192,9 @@ MeasureRecord MeasureRecord::Decode(const uint8_t* in) {
 
 // ---- the store ---------------------------------------------------------------
 
-TSequence::TSequence() { Clear(); }
+TSequence::TSequence() {
+    Clear();
+}
 
 void TSequence::Clear() {
     std::memset(nodes, 0, sizeof nodes);
@@ -231,7 +233,9 @@ void TSequence::QuadripoleCoordinates(int index, float coords[12]) const {
 
 namespace {
 
-bool Finite(float v) { return std::fabs(v) < kInfinityThreshold; }
+bool Finite(float v) {
+    return std::fabs(v) < kInfinityThreshold;
+}
 
 // Centre of a pair of electrodes, ignoring one at infinity (0 when both are).
 float PairCentre(float p, float q) {

@@ -46,7 +46,9 @@ FilePtr OpenFile(const std::string& path, const char* mode) {
 #endif
 }
 
-std::string SystemReason() { return std::strerror(errno); }
+std::string SystemReason() {
+    return std::strerror(errno);
+}
 
 // Closes the file and reports whether every buffered byte reached it.
 bool CloseChecked(FilePtr& file) {
@@ -97,7 +99,9 @@ fs::path DataRoot() {
 #endif
 }
 
-fs::path DataFolder() { return DataRoot() / "Pylorix Data"; }
+fs::path DataFolder() {
+    return DataRoot() / "Pylorix Data";
+}
 
 FileStatus EnsureDataFolder() {
     if (FileStatus s = CreateOneLevel(DataRoot()); !s)
@@ -159,18 +163,17 @@ std::tm LocalTimeNow() {
 }
 
 double TimeStampFromLocal(const std::tm& t, int milliseconds) {
-    const int64_t days = DaysFromCivil(t.tm_year + 1900, unsigned(t.tm_mon + 1),
-                                       unsigned(t.tm_mday)) -
-                         DaysFromCivil(1899, 12, 30);
+    const int64_t days =
+        DaysFromCivil(t.tm_year + 1900, unsigned(t.tm_mon + 1), unsigned(t.tm_mday)) -
+        DaysFromCivil(1899, 12, 30);
     const double seconds = t.tm_hour * 3600.0 + t.tm_min * 60.0 + t.tm_sec + milliseconds / 1000.0;
     return double(days) + seconds / 86400.0;
 }
 
 double NowTimeStamp() {
     const auto now = std::chrono::system_clock::now();
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        now.time_since_epoch()) %
-                    1000;
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
     return TimeStampFromLocal(LocalTimeNow(), int(ms.count()));
 }
 
@@ -221,11 +224,10 @@ FileStatus DecodeHeqImage(const uint8_t* data, size_t size, HeqContent& content,
                                 std::to_string(kMaxQuadripoles) + ".");
     if (header.nodeCount < 0 || header.nodeCount > kMaxNodes || header.firstNode < 0 ||
         header.lastNode >= kMaxNodes || header.firstNode > header.lastNode)
-        return FileStatus::Fail("The header file gives an electrode range (" +
-                                std::to_string(header.firstNode) + " to " +
-                                std::to_string(header.lastNode) + ", " +
-                                std::to_string(header.nodeCount) +
-                                " electrodes) outside the node table.");
+        return FileStatus::Fail(
+            "The header file gives an electrode range (" + std::to_string(header.firstNode) +
+            " to " + std::to_string(header.lastNode) + ", " + std::to_string(header.nodeCount) +
+            " electrodes) outside the node table.");
 
     std::memcpy(content.instrumentWord, data + kHeqWordOffset, kInstrumentWordSize);
     std::memcpy(content.acquisitionName, data + kHeqNameOffset, kAcquisitionNameSize);
@@ -311,7 +313,9 @@ bool IsBinHeader(const uint8_t* data, size_t size) {
     return size >= kBinHeaderSize && le::get32(data) == kBinMagic && data[4] == kBinHeaderByte;
 }
 
-TBinFileReader::~TBinFileReader() { Close(); }
+TBinFileReader::~TBinFileReader() {
+    Close();
+}
 
 void TBinFileReader::Close() {
     if (file_)

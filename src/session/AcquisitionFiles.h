@@ -59,8 +59,7 @@ struct AcquisitionFileNames {
     std::string heq;
     std::string rpp;
 };
-AcquisitionFileNames MakeAcquisitionFileNames(const std::filesystem::path& folder,
-                                              const std::tm& t,
+AcquisitionFileNames MakeAcquisitionFileNames(const std::filesystem::path& folder, const std::tm& t,
                                               const std::string& acquisitionName);
 
 // Local time now, and the record time stamp (days since 1899-12-30, time of

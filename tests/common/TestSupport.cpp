@@ -20,19 +20,25 @@ TempRoot::~TempRoot() {
         qunsetenv("PYLORIX_ROOT");
 }
 
-std::string TempRoot::path() const { return dir_.path().toStdString(); }
+std::string TempRoot::path() const {
+    return dir_.path().toStdString();
+}
 
 Bytes& Bytes::u8(uint8_t v) {
     data_.push_back(v);
     return *this;
 }
-Bytes& Bytes::i16(int16_t v) { return u16(static_cast<uint16_t>(v)); }
+Bytes& Bytes::i16(int16_t v) {
+    return u16(static_cast<uint16_t>(v));
+}
 Bytes& Bytes::u16(uint16_t v) {
     data_.push_back(uint8_t(v & 0xFF));
     data_.push_back(uint8_t(v >> 8));
     return *this;
 }
-Bytes& Bytes::i32(int32_t v) { return u32(static_cast<uint32_t>(v)); }
+Bytes& Bytes::i32(int32_t v) {
+    return u32(static_cast<uint32_t>(v));
+}
 Bytes& Bytes::u32(uint32_t v) {
     for (int i = 0; i < 4; ++i)
         data_.push_back(uint8_t((v >> (8 * i)) & 0xFF));

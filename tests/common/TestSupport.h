@@ -1,7 +1,7 @@
 #pragma once
 // Helpers shared by every test program.
-#include <QTemporaryDir>
 #include <QString>
+#include <QTemporaryDir>
 #include <cstdint>
 #include <string>
 #include <vector>

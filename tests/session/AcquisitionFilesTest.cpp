@@ -120,14 +120,14 @@ TEST(HeqFile, ImageHasFiveBlocksAtTheirOffsets) {
     ASSERT_EQ(d.size(), 385687u);
     EXPECT_EQ(le32(d, 0), 0x78563412u);
     EXPECT_EQ(0, std::memcmp(&d[4], acq.name, 11));
-    EXPECT_EQ(le32(d, 15 + 0), 10u);      // channelCount
+    EXPECT_EQ(le32(d, 15 + 0), 10u); // channelCount
     EXPECT_EQ(le32(d, 15 + 88), 0x0BADF00Du);
-    EXPECT_EQ(le32(d, 15 + 112), 199u);   // lastQuadripole
+    EXPECT_EQ(le32(d, 15 + 112), 199u); // lastQuadripole
     EXPECT_EQ(lef32(d, 151 + 0), 99999.99f);
     EXPECT_EQ(le32(d, 151 + 0), 0x47C34FFFu);
     EXPECT_EQ(lef32(d, 151 + 16 * 7), 14.0f); // node 7 x
     EXPECT_EQ(le32(d, 151 + 16 * 7 + 12), 7u);
-    EXPECT_EQ(le32(d, 65687 + 20 * 3), 4u);    // quadripole 3 A
+    EXPECT_EQ(le32(d, 65687 + 20 * 3), 4u); // quadripole 3 A
     EXPECT_EQ(le32(d, 65687 + 20 * 3 + 16), 0xFFFFFFFFu);
     EXPECT_EQ(le32(d, 65687 + 20 * 15999), 0u);
 }
@@ -272,8 +272,8 @@ TEST(BinFile, WriteFailuresAreReportedNotSwallowed) {
     EXPECT_NE(s.message.find("gone.bin"), std::string::npos);
     EXPECT_FALSE(fs::exists(root.path() + "/gone.bin"));
     Acquisition acq;
-    EXPECT_FALSE(WriteHeqFile(root.path() + "/no such folder/a.heq", acq.word, acq.name,
-                              acq.header, *acq.seq)
+    EXPECT_FALSE(WriteHeqFile(root.path() + "/no such folder/a.heq", acq.word, acq.name, acq.header,
+                              *acq.seq)
                      .ok);
 #ifdef __linux__
     // A full disk.
