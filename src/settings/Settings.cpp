@@ -1,0 +1,140 @@
+#include "Settings.h"
+
+#include "AcquisitionFiles.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QSettings>
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kSection = "Settings";
+
+// An integer key; a missing or non-numeric value gives fallback.
+int ReadInt(QSettings& ini, const char* key, int fallback) {
+    const QVariant v = ini.value(key);
+    if (!v.isValid())
+        return fallback;
+    bool ok = false;
+    const int value = v.toString().trimmed().toInt(&ok);
+    return ok ? value : fallback;
+}
+
+bool EnsureFolder(const fs::path& folder, const std::string& shown, std::string* message) {
+    std::error_code ec;
+    if (fs::is_directory(folder, ec))
+        return true;
+    if (fs::create_directory(folder, ec) || fs::is_directory(folder, ec))
+        return true;
+    if (message)
+        *message = "Can't create directory \"" + shown + "\"";
+    return false;
+}
+
+} // namespace
+
+int TSettings::CodeForItem(int item) {
+    if (item == 0)
+        return 99;
+    if (item > 2)
+        return 200;
+    return 100;
+}
+
+std::string TSettings::FilePath() {
+    return (DataFolder() / "Pylorix.ini").string();
+}
+
+bool TSettings::LoadSettings() {
+    return LoadSettings(FilePath());
+}
+
+bool TSettings::LoadSettings(const std::string& path) {
+    if (!QFileInfo::exists(QString::fromStdString(path)))
+        return false;
+    QSettings ini(QString::fromStdString(path), QSettings::IniFormat);
+    ini.beginGroup(kSection);
+
+    const int rho = ReadInt(ini, "RhoOnly", -1);
+    if (rho != -1)
+        SetRhoOnly(rho != 0);
+    const int crc = ReadInt(ini, "ActiveCRCCheck", -1);
+    if (crc != -1)
+        activeCrcCheck = crc != 0;
+    const int gaps = ReadInt(ini, "ShowGapFillers", -1);
+    if (gaps != -1)
+        showGapFillers = gaps != 0;
+
+    int item = ReadInt(ini, "Connection", 0);
+    connectionCode = CodeForItem(item);
+    ipAddress = ini.value("IPAddress", QString()).toString().toStdString();
+    // A client choice without an address falls back to the access point.
+    if (ipAddress.empty() && item == kItemWiConnectClient)
+        item = kItemWiConnectAccessPoint;
+    // Out-of-range values select the nearest end (nothing below 0).
+    connectionItem = item < 0 ? -1 : std::min(item, int(kItemWifiClient));
+    if (connectionItem >= 0)
+        connectionCode = CodeForItem(connectionItem);
+    ini.endGroup();
+    return true;
+}
+
+bool TSettings::SaveSettings(std::string* message) const {
+    const fs::path base = DataRoot();
+    if (!EnsureFolder(base, base.string(), message))
+        return false;
+    const fs::path data = DataFolder();
+    if (!EnsureFolder(data, (data / "").string(), message))
+        return false;
+    return SaveSettings(FilePath(), message);
+}
+
+bool TSettings::SaveSettings(const std::string& path, std::string* message) const {
+    if (QCoreApplication::instance())
+        QCoreApplication::processEvents();
+    QSettings ini(QString::fromStdString(path), QSettings::IniFormat);
+    ini.beginGroup(kSection);
+    ini.setValue("RhoOnly", rhoOnly ? 1 : 0);
+    ini.setValue("ActiveCRCCheck", activeCrcCheck ? 1 : 0);
+    ini.setValue("ShowGapFillers", showGapFillers ? 1 : 0);
+    ini.setValue("Connection", connectionItem);
+    ini.setValue("IPAddress", QString::fromStdString(ipAddress));
+    ini.endGroup();
+    ini.sync();
+    if (ini.status() != QSettings::NoError || !ini.isWritable()) {
+        if (message)
+            *message = "Can't save INI file !";
+        return false;
+    }
+    return true;
+}
+
+void TSettings::SetRhoOnly(bool on) {
+    const bool changed = on != rhoOnly;
+    rhoOnly = on;
+    if (changed && onRhoOnlyChanged)
+        onRhoOnlyChanged(on);
+}
+
+bool TSettings::SelectConnection(int item, bool dialogActive,
+                                 const std::function<bool(std::string&)>& askAddress,
+                                 std::string* message) {
+    connectionItem = item;
+    connectionCode = CodeForItem(item);
+    if (!dialogActive)
+        return true;
+    if (item == kItemWiConnectClient || item == kItemWifiClient) {
+        std::string edited = ipAddress;
+        if (askAddress && askAddress(edited))
+            ipAddress = edited;
+    } else if (item == kItemWiConnectAccessPoint || item == kItemWifiAccessPoint) {
+        ipAddress.clear();
+    }
+    return SaveSettings(message);
+}

@@ -1,0 +1,59 @@
+#pragma once
+// The five settings kept between runs in "Pylorix.ini" (section "Settings")
+// in the data folder, usable with or without the settings dialog: the
+// dialog edits a TSettings, the engine and a console recorder read one.
+#include <functional>
+#include <string>
+
+// Connection choices, in the order of the dialog's radio group.
+enum TConnectionItem {
+    kItemUsb = 0,
+    kItemWiConnectAccessPoint = 1,
+    kItemWiConnectClient = 2,
+    kItemWifiAccessPoint = 3,
+    kItemWifiClient = 4,
+};
+
+class TSettings {
+public:
+    // Dialog defaults, in force when no settings file exists.
+    bool rhoOnly = false;
+    bool activeCrcCheck = true;
+    bool showGapFillers = false;
+    int connectionItem = kItemUsb; // -1 when no item is selected
+    std::string ipAddress;
+    // The connection code in force; a serial port number given on the
+    // command line survives only while no settings file exists.
+    int connectionCode = 99;
+
+    // Runs whenever "Rho display only" changes (a loaded value included), so
+    // that the dialog greys "Active CRC check" and the window shows its label.
+    std::function<void(bool)> onRhoOnlyChanged;
+
+    // The code an item gives: 99 for item 0, 200 above 2, 100 otherwise.
+    static int CodeForItem(int item);
+
+    // The settings file: the data folder followed by "Pylorix.ini".
+    static std::string FilePath();
+
+    // Reads the file when it exists; returns whether it did. Missing or
+    // unreadable keys keep their defaults.
+    bool LoadSettings();
+    bool LoadSettings(const std::string& path);
+
+    // Writes all five keys. On failure returns false and, when message is
+    // given, the text to show ("Can't create directory ..." or
+    // "Can't save INI file !").
+    bool SaveSettings(std::string* message = nullptr) const;
+    bool SaveSettings(const std::string& path, std::string* message) const;
+
+    void SetRhoOnly(bool on);
+
+    // The connection choice: sets the code from the item; while the dialog
+    // is the active window also settles the address (asked for the client
+    // items through askAddress, which returns false on Cancel; emptied for
+    // the access points) and saves. Returns false when that save failed.
+    bool SelectConnection(int item, bool dialogActive,
+                          const std::function<bool(std::string&)>& askAddress,
+                          std::string* message = nullptr);
+};

@@ -1,0 +1,181 @@
+// The settings file: defaults, the item-to-code mapping, fallbacks for odd
+// stored values, and saving (including the failure messages).
+#include "Settings.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QSettings>
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+using testsupport::TempRoot;
+
+namespace {
+
+void WriteIni(const std::string& text) {
+    fs::create_directories(fs::path(TSettings::FilePath()).parent_path());
+    std::ofstream(TSettings::FilePath()) << "[Settings]\n" << text;
+}
+
+QVariant Stored(const char* key) {
+    QSettings ini(QString::fromStdString(TSettings::FilePath()), QSettings::IniFormat);
+    return ini.value(QString("Settings/") + key);
+}
+
+} // namespace
+
+TEST(SettingsStore, MissingFileKeepsDefaultsAndTheCommandLineCode) {
+    TempRoot root;
+    TSettings s;
+    s.connectionCode = 3; // a serial port from the command line
+    EXPECT_FALSE(s.LoadSettings());
+    EXPECT_FALSE(s.rhoOnly);
+    EXPECT_TRUE(s.activeCrcCheck);
+    EXPECT_FALSE(s.showGapFillers);
+    EXPECT_EQ(s.connectionItem, 0);
+    EXPECT_EQ(s.connectionCode, 3);
+    EXPECT_EQ(s.ipAddress, "");
+    EXPECT_EQ(TSettings::FilePath(), root.path() + "/Pylorix Data/Pylorix.ini");
+}
+
+TEST(SettingsStore, ItemsMapToConnectionCodes) {
+    EXPECT_EQ(TSettings::CodeForItem(0), 99);
+    EXPECT_EQ(TSettings::CodeForItem(1), 100);
+    EXPECT_EQ(TSettings::CodeForItem(2), 100);
+    EXPECT_EQ(TSettings::CodeForItem(3), 200);
+    EXPECT_EQ(TSettings::CodeForItem(4), 200);
+    EXPECT_EQ(TSettings::CodeForItem(9), 200);
+    EXPECT_EQ(TSettings::CodeForItem(-2), 100);
+}
+
+TEST(SettingsStore, ClientWithoutAddressFallsBackToTheAccessPoint) {
+    TempRoot root;
+    WriteIni("Connection=2\n");
+    TSettings s;
+    s.connectionCode = 5;
+    EXPECT_TRUE(s.LoadSettings());
+    EXPECT_EQ(s.connectionItem, 1);
+    EXPECT_EQ(s.connectionCode, 100);
+
+    // The Wi-Fi client keeps its item even without an address.
+    WriteIni("Connection=4\nIPAddress=\n");
+    TSettings t;
+    t.LoadSettings();
+    EXPECT_EQ(t.connectionItem, 4);
+    EXPECT_EQ(t.connectionCode, 200);
+}
+
+TEST(SettingsStore, OutOfRangeConnectionSelectsTheNearestEnd) {
+    TempRoot root;
+    WriteIni("Connection=9\n");
+    TSettings s;
+    s.LoadSettings();
+    EXPECT_EQ(s.connectionItem, 4);
+    EXPECT_EQ(s.connectionCode, 200);
+
+    WriteIni("Connection=-2\n");
+    TSettings t;
+    t.LoadSettings();
+    EXPECT_EQ(t.connectionItem, -1);
+    EXPECT_EQ(t.connectionCode, 100);
+    ASSERT_TRUE(t.SaveSettings());
+    EXPECT_EQ(Stored("Connection").toInt(), -1);
+}
+
+TEST(SettingsStore, CheckBoxValuesAndTheirFallbacks) {
+    TempRoot root;
+    WriteIni("RhoOnly=-1\nActiveCRCCheck=0\nShowGapFillers=7\nIPAddress=10.1.2.3:4000\n");
+    TSettings s;
+    int rhoChanges = 0;
+    s.onRhoOnlyChanged = [&](bool) { ++rhoChanges; };
+    s.LoadSettings();
+    EXPECT_FALSE(s.rhoOnly); // -1 leaves the default
+    EXPECT_EQ(rhoChanges, 0);
+    EXPECT_FALSE(s.activeCrcCheck);
+    EXPECT_TRUE(s.showGapFillers);
+    EXPECT_EQ(s.ipAddress, "10.1.2.3:4000");
+
+    // A loaded "RhoOnly" of 1 acts like a click; text is not a number.
+    WriteIni("RhoOnly=1\nActiveCRCCheck=yes\n");
+    TSettings t;
+    bool lastRho = false;
+    t.onRhoOnlyChanged = [&](bool on) { lastRho = on; };
+    t.LoadSettings();
+    EXPECT_TRUE(t.rhoOnly);
+    EXPECT_TRUE(lastRho);
+    EXPECT_TRUE(t.activeCrcCheck);
+}
+
+TEST(SettingsStore, SaveWritesAllKeysAndRoundTrips) {
+    TempRoot root;
+    TSettings s;
+    s.rhoOnly = true;
+    s.activeCrcCheck = false;
+    s.showGapFillers = true;
+    s.connectionItem = 4;
+    s.ipAddress = "192.168.1.15";
+    ASSERT_TRUE(s.SaveSettings());
+    EXPECT_EQ(Stored("RhoOnly").toInt(), 1);
+    EXPECT_EQ(Stored("ActiveCRCCheck").toInt(), 0);
+    EXPECT_EQ(Stored("ShowGapFillers").toInt(), 1);
+    EXPECT_EQ(Stored("Connection").toInt(), 4);
+    EXPECT_EQ(Stored("IPAddress").toString(), "192.168.1.15");
+    TSettings back;
+    back.LoadSettings();
+    EXPECT_TRUE(back.rhoOnly);
+    EXPECT_FALSE(back.activeCrcCheck);
+    EXPECT_EQ(back.connectionCode, 200);
+    EXPECT_EQ(back.ipAddress, "192.168.1.15");
+}
+
+TEST(SettingsStore, ConnectionChoiceSettlesTheAddressOnlyWhileTheDialogIsActive) {
+    TempRoot root;
+    TSettings s;
+    s.ipAddress = "10.0.0.9";
+    // Not active (a load or a programmatic selection): code only, no file.
+    EXPECT_TRUE(s.SelectConnection(3, false, nullptr));
+    EXPECT_EQ(s.connectionCode, 200);
+    EXPECT_EQ(s.ipAddress, "10.0.0.9");
+    EXPECT_FALSE(fs::exists(TSettings::FilePath()));
+
+    // Active: the access point empties the address and saves at once.
+    EXPECT_TRUE(s.SelectConnection(3, true, nullptr));
+    EXPECT_EQ(s.ipAddress, "");
+    EXPECT_EQ(Stored("Connection").toInt(), 3);
+
+    // The client asks; Cancel keeps the previous address.
+    s.ipAddress = "10.0.0.1";
+    EXPECT_TRUE(s.SelectConnection(4, true, [](std::string& a) {
+        a = "ignored";
+        return false;
+    }));
+    EXPECT_EQ(s.ipAddress, "10.0.0.1");
+    EXPECT_TRUE(s.SelectConnection(2, true, [](std::string& a) {
+        EXPECT_EQ(a, "10.0.0.1");
+        a = "10.0.0.2";
+        return true;
+    }));
+    EXPECT_EQ(s.ipAddress, "10.0.0.2");
+    EXPECT_EQ(s.connectionCode, 100);
+    EXPECT_EQ(Stored("IPAddress").toString(), "10.0.0.2");
+}
+
+TEST(SettingsStore, FolderAndFileFailuresGiveTheirMessages) {
+    TempRoot root;
+    const fs::path blocked = fs::path(root.path()) / "file-not-folder";
+    std::ofstream(blocked) << "x";
+    qputenv("PYLORIX_ROOT", QByteArray::fromStdString((blocked / "Varmex").string()));
+    TSettings s;
+    std::string message;
+    EXPECT_FALSE(s.SaveSettings(&message));
+    EXPECT_EQ(message, "Can't create directory \"" + (blocked / "Varmex").string() + "\"");
+
+    // The data folder exists but the settings file is a folder.
+    qputenv("PYLORIX_ROOT", QByteArray::fromStdString(root.path()));
+    fs::create_directories(TSettings::FilePath());
+    message.clear();
+    EXPECT_FALSE(s.SaveSettings(&message));
+    EXPECT_EQ(message, "Can't save INI file !");
+}
