@@ -48,6 +48,9 @@ class TFakeLink : public TPortVirt {
 public:
     // Called with each byte the computer sends; push answers with Answer().
     std::function<void(uint8_t)> instrument;
+    // Called when a timed read finds nothing queued, before it times out:
+    // the instrument may answer now (its next batch, say).
+    std::function<void()> onStarved;
     std::deque<uint8_t> rx;
     std::vector<uint8_t> sent;
     int putByteRefusals = 0;
@@ -66,6 +69,8 @@ public:
     int ReadByte() override {
         if (!IsOpen())
             throw EPortError("Port err. Getcom");
+        if (rx.empty() && onStarved)
+            onStarved();
         if (rx.empty())
             throw EPortError("fake: nothing to read (the instrument script is stuck)");
         return Take();
@@ -96,6 +101,8 @@ public:
         if (!IsOpen())
             return -1;
         int n = 0;
+        if (rx.empty() && onStarved)
+            onStarved();
         while (n < count && !rx.empty())
             buf[n++] = Take();
         if (n < count)
@@ -105,6 +112,8 @@ public:
     int ReadByteTimed(int timeoutMs) override {
         if (!IsOpen())
             return -1;
+        if (rx.empty() && onStarved)
+            onStarved();
         if (rx.empty()) {
             UiHooks().SleepMs(timeoutMs);
             return -1;

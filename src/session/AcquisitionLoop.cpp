@@ -1,0 +1,254 @@
+// The acquisition loop: one acquisition from the instrument's identity to
+// the end of its sequence (or a replay of recorded files), serving the
+// operator's Stop, Pause, Restart and Reset requests while it waits.
+#include "SessionEngine.h"
+
+#include <cstring>
+
+namespace {
+
+// Display work never stops an acquisition.
+template <typename F> void Quietly(F&& f) {
+    try {
+        f();
+    } catch (const std::exception&) {
+    }
+}
+
+} // namespace
+
+void TSessionEngine::SetProgress1Maximum(int maximum) {
+    if (TProgressBar* bar = view_.ProgressBar1())
+        bar->SetMaximum(maximum);
+}
+
+int TSessionEngine::RunAcquisition(bool viewOnly) {
+    view_.FocusButton(TButtonId::Pause);
+    std::memset(static_cast<void*>(batch), 0, sizeof batch);
+    std::memset(raw, 0, sizeof raw);
+    std::memset(electrodeList, 0, sizeof electrodeList);
+    counters = {};
+    crcFailures = 0;
+    batchesDone = 0;
+    batchRecords = 0;
+    recordCount = 0;
+
+    const int start = replayMode ? RunStartReplay() : RunStartLive();
+    if (start != 1)
+        return start;
+    firstIndex = firstQuadripole;
+    expectedIndex = firstQuadripole;
+
+    try {
+        Prepare(viewOnly);
+        for (;;) {
+            if (closing)
+                return RunClosing;
+            const int64_t t0 = UiHooks().TickMs();
+            pauseTag = 0;
+            restartTag = 0;
+            stopTag = 0;
+            view_.SetButtonVisible(TButtonId::ReStart, false);
+
+            int c = 0;
+            if (replayMode) {
+                if (!viewOnly)
+                    UiHooks().SleepMs(165);
+            } else if (const int lost = WaitForCycleByte(c); lost != 0) {
+                return lost;
+            }
+            const int64_t waited = UiHooks().TickMs() - t0;
+            Quietly([&] { view_.AdjustSampleLimit(uint32_t(waited < 0 ? 0 : waited)); });
+
+            if (!replayMode && c == acq::kEndMarker) {
+                if (firstIndex + recordCount - 1 == lastQuadripole)
+                    return RunCompleted;
+                view_.SetStatus(view_.Status() + " Stopped");
+                PumpMessages();
+                // The operator stopped the instrument: a quiet line means the
+                // run is over, anything else means it goes on.
+                if (link_->ReadByteTimed(acq::kStopTailWaitMs) < 0)
+                    return RunCompleted;
+                continue;
+            }
+
+            int result = RunCompleted;
+            const BatchOutcome outcome =
+                replayMode ? ObtainReplayBatch(viewOnly, result) : ObtainLiveBatch();
+            if (outcome == BatchOutcome::LinkLost)
+                return RunLinkLost;
+            if (outcome == BatchOutcome::Ended)
+                return result;
+            if (outcome == BatchOutcome::Discarded)
+                continue;
+            if (const int failed = CompleteBatch(viewOnly); failed != 0)
+                return failed;
+        }
+    } catch (const EPortError&) {
+        // The link closed under the loop (cable pulled, Reset, peer gone).
+        return RunLinkLost;
+    }
+}
+
+int TSessionEngine::RunStartLive() {
+    view_.SetReceiving(true);
+    PumpMessages();
+    try {
+        link_->ReadBuffer(instrumentWord, acq::kInstrumentWordSize);
+        std::memset(acquisitionName, 0, sizeof acquisitionName);
+        link_->ReadBuffer(reinterpret_cast<uint8_t*>(acquisitionName), acq::kAcquisitionNameSize);
+        acquisitionName[11] = 0;
+    } catch (const EPortError&) {
+        return RunHeaderError;
+    }
+
+    view_.SetStatus("Receiving header...");
+    TVarmexProVxx& protocol = *device_->protocol;
+    try {
+        if (protocol.ReadHeader(device_->header) == 0)
+            return RunHeaderError;
+    } catch (const EPortError&) {
+        return RunHeaderError;
+    }
+    view_.SetSectionTabsVisible(device_->movingArrayMode != 1);
+
+    const AcquisitionHeader& h = device_->header;
+    // A sequence longer than the table (or empty) cannot be followed.
+    const int64_t length = h.SequenceLength();
+    if (length < 1 || length > kMaxQuadripoles)
+        return RunHeaderError;
+    firstQuadripole = h.firstQuadripole;
+    lastQuadripole = h.lastQuadripole;
+    quadripoleCount = int32_t(length);
+    device_->nodeCount = h.nodeCount;
+    device_->quadripoleCount = quadripoleCount;
+
+    try {
+        const int32_t sets = protocol.ReadSequenceSets();
+        if (sets <= 0)
+            return sets;
+    } catch (const EPortError&) {
+        return RunHeaderError;
+    }
+
+    const std::tm now = LocalTimeNow();
+    if (FileStatus folder = EnsureDataFolder(); !folder) {
+        view_.ShowError(folder.message);
+        return RunFileError;
+    }
+    const AcquisitionFileNames names =
+        MakeAcquisitionFileNames(DataFolder(), now, AcquisitionNameText(acquisitionName));
+    binFileName = names.bin;
+    heqFileName = names.heq;
+
+    if (!settings_.rhoOnly) {
+        try {
+            protocol.CreateDataFile(binFileName, "");
+        } catch (const EFileError& e) {
+            view_.ShowError(e.what());
+            return RunFileError;
+        }
+        const FileStatus heq =
+            WriteHeqFile(heqFileName, instrumentWord, acquisitionName, device_->header, *device_);
+        if (!heq) {
+            view_.ShowError(heq.message);
+            return RunFileError;
+        }
+        view_.RunStarted(binFileName);
+    }
+    return 1;
+}
+
+void TSessionEngine::Prepare(bool viewOnly) {
+    (void)viewOnly;
+    Quietly([&] {
+        view_.BuildSectionGeometry(settings_.showGapFillers);
+        view_.SetupProgressView();
+        view_.ResetDistributionChart();
+    });
+    if (!replayMode)
+        view_.SetStatus("Waiting for data...");
+    view_.SetValueLabelsRhoOnly(settings_.rhoOnly);
+    if (!replayMode) {
+        link_->WriteByte(settings_.rhoOnly          ? acq::kModeRhoOnly
+                         : settings_.activeCrcCheck ? acq::kModeActiveCrc
+                                                    : acq::kModeNoAcknowledge);
+    }
+    std::memset(static_cast<void*>(batch), 0, sizeof batch);
+    std::memset(raw, 0, sizeof raw);
+    if (TProgressBar* bar = view_.ProgressBar2()) {
+        bar->SetMaximum(quadripoleCount - 1);
+        bar->SetPosition(0);
+    }
+    if (TProgressBar* bar = view_.ProgressBar1()) {
+        bar->SetMinimum(0);
+        bar->SetMaximum(25200000);
+        bar->SetPosition(2520);
+    }
+    Quietly([&] { view_.ResetRunStatistics(); });
+    batchesDone = 0;
+    runStartTime = UiHooks().TickMs();
+}
+
+int TSessionEngine::WaitForCycleByte(int& c) {
+    do {
+        c = 0;
+        if (resetTag == 1) {
+            view_.SetButtonEnabled(TButtonId::Stop, true);
+            view_.SetButtonEnabled(TButtonId::Pause, true);
+            view_.FocusButton(TButtonId::Stop);
+            link_->WriteByte(acq::kResetRequest);
+            c = link_->ReadByteTimed(acq::kControlEchoTimeoutMs);
+            if (c == acq::kResetRequest)
+                link_->WriteByte(acq::kResetRequest);
+            resetTag = 0;
+        }
+        if (stopTag == 1) {
+            view_.FocusButton(TButtonId::Stop);
+            link_->WriteByte(acq::kStopRequest);
+            view_.SetButtonEnabled(TButtonId::Stop, false);
+            view_.SetButtonEnabled(TButtonId::Pause, false);
+            if (link_->ReadByteTimed(acq::kControlEchoTimeoutMs) == acq::kStopRequest) {
+                link_->WriteByte(acq::kStopRequest);
+            } else {
+                view_.SetButtonEnabled(TButtonId::Stop, true);
+                view_.SetButtonEnabled(TButtonId::Pause, true);
+            }
+            stopTag = 0;
+            device_->movingArrayMode = 0;
+            c = 0;
+        }
+        if (pauseTag == 1) {
+            link_->WriteByte(acq::kPauseRequest);
+            c = link_->ReadByteTimed(acq::kControlEchoTimeoutMs);
+            pauseTag = 0;
+            if (c == acq::kPauseRequest) {
+                link_->WriteByte(acq::kPauseRequest);
+                view_.SetButtonVisible(TButtonId::ReStart, true);
+                PumpMessages();
+                view_.FocusButton(TButtonId::ReStart);
+                // Paused until Restart, or until the instrument speaks.
+                while (restartTag != 1) {
+                    c = link_->ReadByteTimed(acq::kBatchPollMs);
+                    if (c >= 0 || !LinkOpen())
+                        break;
+                    PumpMessages();
+                }
+                restartTag = 0;
+                view_.SetButtonVisible(TButtonId::ReStart, false);
+                if (c != acq::kBatchMarker && c != acq::kEndMarker) {
+                    if (LinkOpen())
+                        link_->WriteByte(acq::kPauseRequest); // resume
+                    c = 0;
+                }
+            }
+        }
+        if (c == 0)
+            c = link_->ReadByteTimed(acq::kBatchPollMs);
+        SetProgress1Maximum(25200000);
+        PumpMessages();
+        if (!LinkOpen())
+            return RunLinkLost;
+    } while (c != acq::kBatchMarker && c != acq::kEndMarker);
+    return 0;
+}

@@ -1,0 +1,345 @@
+#pragma once
+// Drives the acquisition engine against a scripted wired instrument on a
+// fake link, with a protocol stand-in that hands over a known header and
+// sequence sets, and a view that records everything it is told.
+#include "AcquisitionFiles.h"
+#include "FakeLink.h"
+#include "SessionEngine.h"
+
+#include <cstring>
+#include <map>
+#include <vector>
+
+class TRecordingView : public TSessionView {
+public:
+    std::string status;
+    std::string hint;
+    std::vector<std::string> statuses;
+    std::vector<std::string> errors;
+    std::vector<TBatchInfo> batches;
+    std::vector<int> results;
+    std::string estimate;
+    std::string quadripoleText;
+    std::vector<float> distributionValues;
+    std::map<TButtonId, bool> visible;
+    bool timerEnabled = false;
+    std::function<void(const TBatchInfo&)> onBatch;
+
+    void SetStatus(const std::string& caption) override {
+        status = caption;
+        statuses.push_back(caption);
+    }
+    std::string Status() const override { return status; }
+    void SetStatusHint(const std::string& h) override { hint = h; }
+    void SetReceiving(bool) override {}
+    void SetButtonVisible(TButtonId id, bool on) override { visible[id] = on; }
+    void SetQuadripoleText(const std::string& t) override { quadripoleText = t; }
+    void SetEstimatedTime(const std::string& t) override { estimate = t; }
+    void ShowError(const std::string& text) override { errors.push_back(text); }
+    bool AskOkCancel(const std::string&, const std::string&) override { return true; }
+    bool AskText(const std::string&, const std::string&, std::string&) override { return true; }
+    std::string ChooseRecordedFile(const std::string&, const std::string&) override { return {}; }
+    void SetSessionTimerEnabled(bool on) override { timerEnabled = on; }
+    bool SessionTimerEnabled() const override { return timerEnabled; }
+    void AddDistributionValue(float rho) override { distributionValues.push_back(rho); }
+    void BatchCompleted(const TBatchInfo& info) override {
+        batches.push_back(info);
+        if (onBatch)
+            onBatch(info);
+    }
+    void RunFinished(int result) override { results.push_back(result); }
+};
+
+// Hands over a prepared header and sets; files through the real writers.
+class TFakeProtocol : public TVarmexProVxx {
+public:
+    TFakeProtocol(TVarmexPro& device, const AcquisitionHeader& header)
+        : device_(device), header_(header) {}
+    int32_t ReadHeader(AcquisitionHeader& h) override {
+        h = header_;
+        return int32_t(AcquisitionHeader::kSize);
+    }
+    int32_t ReadSequenceSets() override {
+        device_.nodes[0] = {kInfinityCoordinate, kInfinityCoordinate, kInfinityCoordinate, 0};
+        for (int i = 1; i <= 48; ++i)
+            device_.nodes[i] = {float(i - 1), 0.0f, 0.0f, i};
+        const int count = int(header_.SequenceLength());
+        for (int q = 0; q < count && q < kMaxQuadripoles; ++q)
+            device_.quadripoles[q] = {1 + q % 10, 2 + q % 10, 3 + q % 10, 4 + q % 10, 0};
+        return count;
+    }
+    void CreateDataFile(const std::string& name, const std::string& comment) override {
+        if (FileStatus s = CreateBinFile(name, comment); !s)
+            throw EFileError(s.message);
+    }
+    void AppendRecords(const std::string& name, int32_t count, int32_t,
+                       MeasureRecord* records) override {
+        if (FileStatus s = AppendMeasureRecords(name, records, count); !s)
+            throw EFileError(s.message);
+    }
+
+private:
+    TVarmexPro& device_;
+    AcquisitionHeader header_;
+};
+
+// A wired instrument: Start handshake, identity, then batches paced by the
+// computer's idle polls, with the operator byte codes answered.
+struct TWiredScript {
+    struct Batch {
+        int32_t first = 0;
+        int count = 1;
+        int declaredCount = -1;       // what the count byte says (-1: count)
+        std::map<int, int> badCopies; // record -> copies with a wrong check word
+        int shortRecord = -1;         // record that arrives short
+    };
+
+    TFakeLink& link;
+    std::vector<Batch> batches;
+    bool controls = true;
+    bool endMarker = true;
+    int idlePolls = 0;  // empty polls between batches
+    int dropAfter = -1; // close the link after this many batches
+    int earlyEndAfter = -1;
+
+    std::vector<uint8_t> acks; // 'U'/'X' received
+    std::vector<uint8_t> controlBytes;
+    char mode = 0;
+
+    enum State { WaitV, WaitU2, WaitMode, Streaming, Paused, Finished } state = WaitV;
+    size_t batchIndex = 0;
+    int record = 0;
+    int copiesSent = 0;
+    bool waitingAck = false;
+    bool inBatch = false;
+    int idleLeft = 0;
+    bool identityPending = false;
+    bool stopEchoed = false;
+    bool pauseEchoed = false;
+    bool resetEchoed = false;
+    bool endSent = false;
+
+    explicit TWiredScript(TFakeLink& l) : link(l) {}
+
+    static float RhoOf(int32_t index) { return 100.0f + float(index) * 0.5f; }
+
+    void Start() {
+        link.Answer({'S', 'U'});
+        link.instrument = [this](uint8_t b) { OnByte(b); };
+        link.onStarved = [this] { OnStarved(); };
+    }
+
+    void SendIdentity() { link.Answer({1, 2, 3, 4, 'L', 'I', 'N', 'E', '1', 0, 0, 0, 0, 0, 0}); }
+
+    void SendRecord() {
+        const Batch& b = batches[batchIndex];
+        const int32_t index = b.first + record;
+        uint8_t r[262] = {};
+        r[0] = uint8_t(record & 0x0F);
+        r[2] = uint8_t(index);
+        r[3] = uint8_t(index >> 8);
+        const float rho = RhoOf(index);
+        std::memcpy(r + 132, &rho, 4);
+        uint16_t sum = 0;
+        for (int i = 0; i < 260; ++i)
+            sum = uint16_t(sum + r[i]);
+        auto bad = b.badCopies.find(record);
+        if (bad != b.badCopies.end() && copiesSent < bad->second)
+            sum = uint16_t(sum + 1);
+        r[260] = uint8_t(sum);
+        r[261] = uint8_t(sum >> 8);
+        ++copiesSent;
+        if (record == b.shortRecord) {
+            link.Answer(std::vector<uint8_t>(r, r + 100));
+        } else {
+            link.Answer(std::vector<uint8_t>(r, r + 262));
+        }
+        waitingAck = mode == 'C' && record != b.shortRecord;
+    }
+
+    void NextRecord() {
+        ++record;
+        copiesSent = 0;
+        const Batch& b = batches[batchIndex];
+        if (record >= b.count) {
+            inBatch = false;
+            ++batchIndex;
+            idleLeft = idlePolls;
+            return;
+        }
+        SendRecord();
+        if (!waitingAck)
+            NextRecord();
+    }
+
+    void SendBatch() {
+        const Batch& b = batches[batchIndex];
+        const int declared = b.declaredCount >= 0 ? b.declaredCount : b.count;
+        link.Answer({'#', uint8_t(b.first), uint8_t(b.first >> 8), uint8_t(b.first >> 16),
+                     uint8_t(b.first >> 24), uint8_t(declared)});
+        if (declared < 1 || declared > 20) {
+            ++batchIndex;
+            idleLeft = idlePolls;
+            return;
+        }
+        inBatch = true;
+        record = 0;
+        copiesSent = 0;
+        SendRecord();
+        if (!waitingAck)
+            NextRecord();
+    }
+
+    void OnStarved() {
+        if (identityPending) {
+            identityPending = false;
+            SendIdentity();
+            return;
+        }
+        if (state != Streaming || waitingAck || inBatch)
+            return;
+        if (idleLeft > 0) {
+            --idleLeft;
+            return;
+        }
+        if (dropAfter >= 0 && int(batchIndex) >= dropAfter) {
+            link.Close();
+            return;
+        }
+        if (earlyEndAfter >= 0 && int(batchIndex) == earlyEndAfter && !endSent) {
+            link.Answer('$');
+            endSent = true;
+            return;
+        }
+        if (batchIndex < batches.size()) {
+            SendBatch();
+        } else if (endMarker && !endSent) {
+            link.Answer('$');
+            endSent = true;
+        }
+    }
+
+    void OnByte(uint8_t b) {
+        switch (state) {
+        case WaitV:
+            if (b == 'V')
+                state = WaitU2;
+            return;
+        case WaitU2:
+            if (b == 'U') {
+                if (controls) {
+                    link.Answer('X');
+                    SendIdentity();
+                } else {
+                    identityPending = true;
+                }
+                state = WaitMode;
+            }
+            return;
+        case WaitMode:
+            mode = char(b);
+            state = Streaming;
+            idleLeft = idlePolls;
+            return;
+        case Paused:
+            controlBytes.push_back(b);
+            if (b == 'Z')
+                state = Streaming;
+            return;
+        case Finished:
+            return;
+        case Streaming:
+            break;
+        }
+        if (waitingAck && (b == 'U' || b == 'X')) {
+            acks.push_back(b);
+            waitingAck = false;
+            if (b == 'X')
+                SendRecord();
+            else
+                NextRecord();
+            return;
+        }
+        controlBytes.push_back(b);
+        if (b == 0xA5) {
+            if (!stopEchoed) {
+                link.Answer(0xA5);
+                stopEchoed = true;
+            } else {
+                link.Answer('$');
+                endSent = true;
+                state = Finished;
+            }
+        } else if (b == 'Z') {
+            if (!pauseEchoed) {
+                link.Answer('Z');
+                pauseEchoed = true;
+            } else {
+                state = Paused;
+                pauseEchoed = false;
+            }
+        } else if (b == 0xAA) {
+            if (!resetEchoed) {
+                link.Answer(0xAA);
+                resetEchoed = true;
+            } else {
+                resetEchoed = false;
+            }
+        }
+    }
+};
+
+// One engine with its view, settings, fake link and script.
+struct TEngineRig {
+    ScopedFakeHooks fake;
+    testsupport::TempRoot root;
+    TRecordingView view;
+    TSettings settings;
+    TSessionEngine engine{view, settings};
+    TFakeLink* link = nullptr;
+    std::unique_ptr<TWiredScript> script;
+    AcquisitionHeader header{};
+
+    explicit TEngineRig(int quadripoles, int channels = 4) {
+        settings.connectionCode = 3;
+        header.channelCount = channels;
+        header.firstQuadripole = 0;
+        header.lastQuadripole = quadripoles - 1;
+        header.nodeCount = 48;
+        header.firstNode = 1;
+        header.lastNode = 48;
+        engine.maxRuns = 1;
+        engine.linkFactory = [this](int) {
+            auto l = std::make_unique<TFakeLink>();
+            l->Close();
+            link = l.get();
+            script = std::make_unique<TWiredScript>(*l);
+            if (prepare)
+                prepare(*script);
+            script->Start();
+            return l;
+        };
+        engine.protocolFactory = [this](int, TVarmexPro& d, TPortVirt&) {
+            return std::make_unique<TFakeProtocol>(d, header);
+        };
+    }
+
+    std::function<void(TWiredScript&)> prepare;
+
+    // Batches of `channels` records covering the whole sequence.
+    static std::vector<TWiredScript::Batch> Regular(int quadripoles, int channels) {
+        std::vector<TWiredScript::Batch> out;
+        for (int first = 0; first < quadripoles; first += channels) {
+            TWiredScript::Batch b;
+            b.first = first;
+            b.count = std::min(channels, quadripoles - first);
+            out.push_back(b);
+        }
+        return out;
+    }
+
+    int Run() {
+        engine.Timer2Timer();
+        return engine.lastResult;
+    }
+};

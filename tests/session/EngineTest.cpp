@@ -1,0 +1,333 @@
+// The acquisition engine against a scripted wired instrument: whole runs,
+// the record acknowledgement policy, bad batches, the end marker, the
+// operator's requests, a dropped link, rho-only runs and replays.
+#include "EngineHarness.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<MeasureRecord> ReadBin(const std::string& path) {
+    std::vector<MeasureRecord> out;
+    TBinFileReader reader;
+    if (!reader.Open(path).ok)
+        return out;
+    MeasureRecord r;
+    while (reader.Next(r))
+        out.push_back(r);
+    return out;
+}
+
+} // namespace
+
+TEST(EngineRun, WholeAcquisitionIsStoredInOrder) {
+    TEngineRig rig(12, 4);
+    rig.settings.activeCrcCheck = false;
+    rig.prepare = [](TWiredScript& s) { s.batches = TEngineRig::Regular(12, 4); };
+    EXPECT_EQ(rig.Run(), RunCompleted);
+    EXPECT_EQ(rig.script->mode, 'A');
+    EXPECT_TRUE(rig.script->acks.empty());
+    EXPECT_EQ(rig.view.status, "Sequence completed !  ");
+    ASSERT_EQ(rig.view.batches.size(), 3u);
+    EXPECT_EQ(rig.view.quadripoleText, "9 .. 12/12");
+    EXPECT_EQ(fs::file_size(rig.engine.binFileName), 1029u + 12 * 304);
+    EXPECT_EQ(fs::file_size(rig.engine.heqFileName), kHeqFileSize);
+    EXPECT_NE(rig.engine.binFileName.find("LINE1.bin"), std::string::npos);
+    const auto records = ReadBin(rig.engine.binFileName);
+    ASSERT_EQ(records.size(), 12u);
+    for (int i = 0; i < 12; ++i) {
+        EXPECT_EQ(records[i].quadripoleIndex, i);
+        EXPECT_EQ(records[i].rho, TWiredScript::RhoOf(i));
+        EXPECT_EQ(records[i].recordVersion, 3);
+        EXPECT_EQ(records[i].channelByte & 0x0F, i % 4);
+    }
+    EXPECT_EQ(rig.view.distributionValues.size(), 12u);
+    EXPECT_FALSE(rig.link->GetState() > 0); // closed after the last run
+}
+
+TEST(EngineRun, CheckedModeRecoversOrDropsDamagedRecords) {
+    TEngineRig rig(8, 4);
+    rig.prepare = [](TWiredScript& s) {
+        s.batches = TEngineRig::Regular(8, 4);
+        s.batches[0].badCopies[1] = 2; // good on the third copy
+        s.batches[1].badCopies[2] = 3; // never good
+    };
+    EXPECT_EQ(rig.Run(), RunCompleted);
+    EXPECT_EQ(rig.script->mode, 'C');
+    const std::vector<uint8_t> expected = {'U', 'X', 'X', 'U', 'U', 'U',  // batch 1
+                                           'U', 'U', 'X', 'X', 'X', 'U'}; // batch 2
+    EXPECT_EQ(rig.script->acks, expected);
+    ASSERT_EQ(rig.view.batches.size(), 2u);
+    EXPECT_EQ(rig.view.batches[0].recoveredCount, 1);
+    EXPECT_EQ(rig.view.batches[1].unrecoverableCount, 1);
+    // The unrecoverable note outranks the recovered one.
+    EXPECT_EQ(rig.view.statuses[rig.view.statuses.size() - 2], "8/8 (1 unrecoverable crc error)");
+    EXPECT_EQ(rig.view.hint, "1 unrecoverable crc error\n1 crc error recovered");
+    const auto records = ReadBin(rig.engine.binFileName);
+    ASSERT_EQ(records.size(), 8u);
+    EXPECT_EQ(records[1].rho, TWiredScript::RhoOf(1));
+    EXPECT_EQ(records[6].rho, NoDataValue); // the dropped record keeps no value
+    EXPECT_EQ(records[7].rho, TWiredScript::RhoOf(7));
+}
+
+TEST(EngineRun, ShortRecordsAndBadBatchesAreDroppedWithoutCounting) {
+    TEngineRig rig(12, 4);
+    rig.settings.activeCrcCheck = false;
+    rig.prepare = [](TWiredScript& s) {
+        s.batches = TEngineRig::Regular(12, 4);
+        s.batches[0].shortRecord = 1;
+        TWiredScript::Batch zero;
+        zero.first = 4;
+        zero.declaredCount = 0;
+        TWiredScript::Batch tooMany;
+        tooMany.first = 4;
+        tooMany.declaredCount = 21;
+        s.batches.insert(s.batches.begin() + 1, {zero, tooMany});
+    };
+    EXPECT_EQ(rig.Run(), RunCompleted);
+    ASSERT_EQ(rig.view.batches.size(), 3u);
+    EXPECT_EQ(rig.view.batches[2].skippedCount, 0);
+    EXPECT_EQ(rig.view.batches[2].unrecoverableCount, 0);
+    const auto records = ReadBin(rig.engine.binFileName);
+    ASSERT_EQ(records.size(), 12u);
+    // A short record loses the rest of its batch (the flush), nothing else.
+    EXPECT_EQ(records[0].rho, TWiredScript::RhoOf(0));
+    EXPECT_EQ(records[1].rho, NoDataValue);
+    EXPECT_EQ(records[4].rho, TWiredScript::RhoOf(4));
+}
+
+TEST(EngineRun, SkippedQuadripolesAreCountedAndCaptioned) {
+    TEngineRig rig(12, 4);
+    rig.settings.activeCrcCheck = false;
+    rig.prepare = [](TWiredScript& s) {
+        s.batches = TEngineRig::Regular(12, 4);
+        s.batches[1].first = 7; // 3 after the expected 4
+        s.batches[1].count = 1;
+        s.batches[2].first = 8;
+    };
+    EXPECT_EQ(rig.Run(), RunCompleted);
+    ASSERT_EQ(rig.view.batches.size(), 3u);
+    EXPECT_EQ(rig.view.batches[1].skippedCount, 3);
+    EXPECT_EQ(rig.view.hint, "3 quadripoles skipped");
+    EXPECT_NE(std::find(rig.view.statuses.begin(), rig.view.statuses.end(),
+                        "8/12 (3 quadripoles skipped)"),
+              rig.view.statuses.end());
+    EXPECT_EQ(ReadBin(rig.engine.binFileName).size(), 9u);
+}
+
+TEST(EngineRun, EarlyEndMarkerWaitsForSilenceBeforeCompleting) {
+    TEngineRig rig(12, 4);
+    rig.prepare = [](TWiredScript& s) {
+        s.batches = TEngineRig::Regular(12, 4);
+        s.earlyEndAfter = 1;
+        s.endMarker = false;
+    };
+    EXPECT_EQ(rig.Run(), RunCompleted);
+    EXPECT_NE(std::find(rig.view.statuses.begin(), rig.view.statuses.end(), "4/12 Stopped"),
+              rig.view.statuses.end());
+    EXPECT_EQ(rig.view.batches.size(), 1u);
+}
+
+TEST(EngineRun, BatchRunningPastTheSequenceIsCutAtItsEnd) {
+    TEngineRig rig(6, 4);
+    rig.settings.activeCrcCheck = false;
+    rig.prepare = [](TWiredScript& s) {
+        s.batches = TEngineRig::Regular(8, 4); // the instrument sends 8
+    };
+    EXPECT_EQ(rig.Run(), RunCompleted);
+    ASSERT_EQ(rig.view.batches.size(), 2u);
+    EXPECT_EQ(rig.view.batches[1].batchRecords, 2);
+    EXPECT_EQ(rig.view.quadripoleText, "5 .. 6/6");
+    EXPECT_EQ(ReadBin(rig.engine.binFileName).size(), 6u);
+}
+
+TEST(EngineControls, StopDuringTheWaitIsEchoedConfirmedAndEnds) {
+    TEngineRig rig(40, 4);
+    rig.settings.activeCrcCheck = false;
+    rig.prepare = [](TWiredScript& s) {
+        s.batches = TEngineRig::Regular(40, 4);
+        s.idlePolls = 2;
+    };
+    rig.view.onBatch = [&](const TBatchInfo& b) {
+        if (b.done == 8)
+            rig.engine.StopBtnClick();
+    };
+    EXPECT_EQ(rig.Run(), RunCompleted);
+    EXPECT_EQ(rig.script->controlBytes, (std::vector<uint8_t>{0xA5, 0xA5}));
+    EXPECT_EQ(rig.view.batches.size(), 2u);
+    EXPECT_EQ(ReadBin(rig.engine.binFileName).size(), 8u);
+}
+
+TEST(EngineControls, PauseHoldsUntilRestartThenResumes) {
+    TEngineRig rig(12, 4);
+    rig.settings.activeCrcCheck = false;
+    int pausedPumps = 0;
+    rig.prepare = [](TWiredScript& s) {
+        s.batches = TEngineRig::Regular(12, 4);
+        s.idlePolls = 2;
+    };
+    rig.view.onBatch = [&](const TBatchInfo& b) {
+        if (b.done == 4)
+            rig.engine.PauseBtnClick();
+    };
+    rig.fake.hooks.onPump = [&] {
+        if (rig.script && rig.script->state == TWiredScript::Paused && ++pausedPumps == 5)
+            rig.engine.ReStartBtnClick();
+    };
+    EXPECT_EQ(rig.Run(), RunCompleted);
+    EXPECT_EQ(rig.script->controlBytes, (std::vector<uint8_t>{'Z', 'Z', 'Z'}));
+    EXPECT_GE(pausedPumps, 5);
+    EXPECT_EQ(rig.view.batches.size(), 3u);
+}
+
+TEST(EngineControls, ResetOfAMovingArrayResetsTheTripCounter) {
+    TEngineRig rig(12, 4);
+    rig.settings.activeCrcCheck = false;
+    rig.prepare = [](TWiredScript& s) {
+        s.batches = TEngineRig::Regular(12, 4);
+        s.idlePolls = 2;
+    };
+    rig.view.onBatch = [&](const TBatchInfo& b) {
+        if (b.done == 4) {
+            rig.engine.Device().movingArrayMode = 1;
+            rig.engine.ResetBitBtnClick();
+        }
+    };
+    EXPECT_EQ(rig.Run(), RunCompleted);
+    EXPECT_NE(
+        std::find(rig.view.statuses.begin(), rig.view.statuses.end(), "Reset Trip counter..."),
+        rig.view.statuses.end());
+    EXPECT_EQ(rig.script->controlBytes, (std::vector<uint8_t>{0xAA, 0xAA}));
+    EXPECT_EQ(rig.view.batches.size(), 3u);
+}
+
+TEST(EngineControls, NoControlByteHidesStopAndPause) {
+    TEngineRig rig(4, 4);
+    rig.prepare = [](TWiredScript& s) {
+        s.batches = TEngineRig::Regular(4, 4);
+        s.controls = false;
+    };
+    EXPECT_EQ(rig.Run(), RunCompleted);
+    EXPECT_FALSE(rig.view.visible[TButtonId::Stop]);
+    EXPECT_FALSE(rig.view.visible[TButtonId::Pause]);
+    EXPECT_EQ(ReadBin(rig.engine.binFileName).size(), 4u);
+}
+
+TEST(EngineFailures, DroppedLinkKeepsEveryCompletedBatch) {
+    TEngineRig rig(40, 4);
+    rig.prepare = [](TWiredScript& s) {
+        s.batches = TEngineRig::Regular(40, 4);
+        s.dropAfter = 3;
+    };
+    EXPECT_EQ(rig.Run(), RunLinkLost);
+    ASSERT_EQ(rig.view.errors.size(), 1u);
+    EXPECT_EQ(rig.view.errors[0], "Sequence not ended !");
+    EXPECT_EQ(fs::file_size(rig.engine.binFileName), 1029u + 12 * 304);
+}
+
+TEST(EngineFailures, UnusableHeadersAndFoldersEndTheRun) {
+    {
+        TEngineRig rig(4, 4);
+        rig.header.lastQuadripole = 16000; // 16001 quadripoles
+        rig.prepare = [](TWiredScript& s) { s.batches = TEngineRig::Regular(4, 4); };
+        EXPECT_EQ(rig.Run(), RunHeaderError);
+        EXPECT_EQ(rig.view.errors.back(), "Error in header !");
+    }
+    {
+        TEngineRig rig(4, 4);
+        const fs::path blocked = fs::path(rig.root.path()) / "plain-file";
+        std::ofstream(blocked) << "x";
+        qputenv("PYLORIX_ROOT", QByteArray::fromStdString((blocked / "Varmex").string()));
+        rig.prepare = [](TWiredScript& s) { s.batches = TEngineRig::Regular(4, 4); };
+        EXPECT_EQ(rig.Run(), RunFileError);
+        ASSERT_EQ(rig.view.errors.size(), 2u);
+        EXPECT_EQ(rig.view.errors[0].rfind("Can't create directory \"", 0), 0u);
+        EXPECT_EQ(rig.view.errors[1], "Can't write output files !");
+    }
+}
+
+TEST(EngineRun, RhoOnlyRunWritesNoFiles) {
+    TEngineRig rig(8, 4);
+    rig.settings.rhoOnly = true;
+    rig.prepare = [](TWiredScript& s) {
+        // Rho-only records are 4 bytes: the script sends wired ones, so use
+        // single-value batches built by hand below.
+        s.batches.clear();
+    };
+    rig.engine.linkFactory = [&](int) {
+        auto l = std::make_unique<TFakeLink>();
+        l->Close();
+        rig.link = l.get();
+        auto* link = l.get();
+        int stage = 0;
+        link->Answer({'S', 'U'});
+        link->instrument = [link, &stage](uint8_t b) {
+            if (stage == 0 && b == 'U') {
+                link->Answer('X');
+                link->Answer({9, 9, 9, 9, 'R', 'H', 'O', 0, 0, 0, 0, 0, 0, 0, 0});
+                stage = 1;
+            } else if (stage == 1) {
+                EXPECT_EQ(b, 'R');
+                for (int first : {0, 4}) {
+                    link->Answer({'#', uint8_t(first), 0, 0, 0, 4});
+                    for (int k = 0; k < 4; ++k) {
+                        const float rho = 10.0f + float(first + k);
+                        uint8_t v[4];
+                        std::memcpy(v, &rho, 4);
+                        link->Answer({v[0], v[1], v[2], v[3]});
+                    }
+                }
+                link->Answer('$');
+                stage = 2;
+            }
+        };
+        return l;
+    };
+    EXPECT_EQ(rig.Run(), RunCompleted);
+    EXPECT_EQ(rig.view.distributionValues.size(), 8u);
+    EXPECT_EQ(rig.view.distributionValues[7], 17.0f);
+    EXPECT_TRUE(fs::is_directory(DataFolder()));
+    EXPECT_TRUE(fs::is_empty(DataFolder()));
+}
+
+TEST(EngineReplay, RecordedFilesReplayTheSameBatches) {
+    TEngineRig rig(10, 4);
+    rig.settings.activeCrcCheck = false;
+    rig.prepare = [](TWiredScript& s) { s.batches = TEngineRig::Regular(10, 4); };
+    ASSERT_EQ(rig.Run(), RunCompleted);
+    const std::string heq = rig.engine.heqFileName;
+    const std::string bin = rig.engine.binFileName;
+
+    TRecordingView view;
+    TSettings settings;
+    TSessionEngine replay(view, settings);
+    EXPECT_EQ(replay.ReplayFile(heq, true), RunCompleted);
+    ASSERT_EQ(view.batches.size(), 3u);
+    EXPECT_EQ(view.batches[0].batchRecords, 4);
+    EXPECT_EQ(view.batches[2].batchRecords, 2);
+    EXPECT_EQ(view.status, "Sequence simulation completed !  ");
+    EXPECT_EQ(view.distributionValues.size(), 10u);
+    // Nothing was written by the replay.
+    EXPECT_EQ(fs::file_size(bin), 1029u + 10 * 304);
+
+    // A cut recording: the batches before the cut, then the mismatch.
+    fs::resize_file(bin, 1029 + 6 * 304);
+    TRecordingView cutView;
+    TSessionEngine cut(cutView, settings);
+    EXPECT_EQ(cut.ReplayFile(heq, false), RunFileMismatch);
+    EXPECT_EQ(cutView.batches.size(), 1u);
+    ASSERT_FALSE(cutView.errors.empty());
+    EXPECT_EQ(cutView.errors.back(), RunResultMessage(RunFileMismatch));
+
+    // Missing files are named.
+    TRecordingView missing;
+    TSessionEngine none(missing, settings);
+    EXPECT_LT(none.ReplayFile(rig.root.path() + "/nothing.heq", true), -100);
+    ASSERT_EQ(missing.errors.size(), 1u);
+    EXPECT_EQ(missing.errors[0], "Can't open \"" + rig.root.path() + "/nothing.heq\"");
+}
