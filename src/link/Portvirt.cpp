@@ -246,8 +246,13 @@ void TPortVirt::ReceiveToStream(TProgressBar* bar, TIndicator* indicator) {
     for (;;) {
         FlushInput();
         WriteByte(0x00);
-        if (ReadByte() == 0x00)
+        const int e = ReadByte();
+        if (e == 0x00)
             break;
+        // A link that answers a lost connection with -1 rather than an
+        // error (TCP/IP) would keep this loop spinning.
+        if (e < 0)
+            throw EPortError(ReadErrorText());
     }
     uint16_t seq = 1;
 
@@ -347,6 +352,8 @@ void TPortVirt::SendFromStream(TProgressBar* bar, TIndicator* indicator) {
     // Echo everything until the instrument's 0x00.
     for (;;) {
         const int e = ReadByte();
+        if (e < 0)
+            throw EPortError(ReadErrorText());
         WriteByte(uint8_t(e));
         if (e == 0x00)
             break;

@@ -267,8 +267,9 @@ void MakeBinHeader(const std::tm& t, const std::string& comment, uint8_t out[kBi
     if (std::strftime(when, sizeof when, "%x %X", &t) == 0)
         when[0] = '\0';
     std::string text = std::string(when) + "\r\n" + comment;
-    if (text.size() > kBinTextBlockSize)
-        text.resize(kBinTextBlockSize);
+    // Readers take the block as a zero-terminated text: keep the last zero.
+    if (text.size() > kBinTextBlockSize - 1)
+        text.resize(kBinTextBlockSize - 1);
     std::memcpy(out + 5, text.data(), text.size());
 }
 

@@ -38,6 +38,7 @@ int TSessionEngine::RunAcquisition(bool viewOnly) {
         return start;
     firstIndex = firstQuadripole;
     expectedIndex = firstQuadripole;
+    stopEchoPending_ = false;
 
     try {
         Prepare(viewOnly);
@@ -98,6 +99,8 @@ int TSessionEngine::RunStartLive() {
         std::memset(acquisitionName, 0, sizeof acquisitionName);
         link_->ReadBuffer(reinterpret_cast<uint8_t*>(acquisitionName), acq::kAcquisitionNameSize);
         acquisitionName[11] = 0;
+        // The Wi-Fi generation builds the header (name included) itself.
+        std::memcpy(device_->acquisitionName, acquisitionName, sizeof acquisitionName);
     } catch (const EPortError&) {
         return RunHeaderError;
     }
@@ -208,15 +211,21 @@ int TSessionEngine::WaitForCycleByte(int& c) {
             link_->WriteByte(acq::kStopRequest);
             view_.SetButtonEnabled(TButtonId::Stop, false);
             view_.SetButtonEnabled(TButtonId::Pause, false);
-            if (link_->ReadByteTimed(acq::kControlEchoTimeoutMs) == acq::kStopRequest) {
+            const int echo = link_->ReadByteTimed(acq::kControlEchoTimeoutMs);
+            stopTag = 0;
+            device_->movingArrayMode = 0;
+            c = 0;
+            if (echo == acq::kStopRequest) {
                 link_->WriteByte(acq::kStopRequest);
+            } else if (echo == acq::kBatchMarker || echo == acq::kEndMarker) {
+                // The instrument had already begun its next batch: take the
+                // batch now and confirm the Stop when its echo follows.
+                stopEchoPending_ = true;
+                c = echo;
             } else {
                 view_.SetButtonEnabled(TButtonId::Stop, true);
                 view_.SetButtonEnabled(TButtonId::Pause, true);
             }
-            stopTag = 0;
-            device_->movingArrayMode = 0;
-            c = 0;
         }
         if (pauseTag == 1) {
             link_->WriteByte(acq::kPauseRequest);
@@ -245,6 +254,11 @@ int TSessionEngine::WaitForCycleByte(int& c) {
         }
         if (c == 0)
             c = link_->ReadByteTimed(acq::kBatchPollMs);
+        if (c == acq::kStopRequest && stopEchoPending_) {
+            link_->WriteByte(acq::kStopRequest);
+            stopEchoPending_ = false;
+            c = 0;
+        }
         SetProgress1Maximum(25200000);
         PumpMessages();
         if (!LinkOpen())

@@ -158,4 +158,6 @@ private:
     TBinFileReader replayReader_;
     MeasureRecord readAhead_ = {};
     bool controlsOffered_ = true;
+    // A Stop whose echo was preceded by a batch still awaits confirmation.
+    bool stopEchoPending_ = false;
 };

@@ -19,12 +19,19 @@ public:
     int cursorShows = 0;
     std::vector<std::string> messages;
     std::function<void()> onPump;
+    // Called once the fake clock passes limitMs (a stuck script).
+    std::function<void()> onLimit;
+    int64_t limitMs = 48LL * 3600 * 1000;
 
     void Pump() override {
         ++pumps;
         now += 10;
         if (onPump)
             onPump();
+        if (now > limitMs && onLimit) {
+            onLimit();
+            onLimit = nullptr;
+        }
     }
     void ShowWaitCursor() override {
         ++cursorDepth;

@@ -214,7 +214,8 @@ TEST(BinFile, HeaderIsMagicByteAndLocaleTextThenZeros) {
     // A comment follows the line break; an oversized one is cut to the block.
     uint8_t header[1029];
     MakeBinHeader(At(2024, 5, 1, 14, 3, 27), std::string(2000, 'c'), header);
-    EXPECT_EQ(header[1028], 'c');
+    EXPECT_EQ(header[1027], 'c');
+    EXPECT_EQ(header[1028], 0);
 }
 
 TEST(BinFile, SevenSingleChannelBatchesMake3157Bytes) {

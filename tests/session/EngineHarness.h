@@ -5,6 +5,7 @@
 #include "AcquisitionFiles.h"
 #include "FakeLink.h"
 #include "SessionEngine.h"
+#include "TestSupport.h"
 
 #include <cstring>
 #include <map>
@@ -101,6 +102,7 @@ struct TWiredScript {
     int idlePolls = 0;  // empty polls between batches
     int dropAfter = -1; // close the link after this many batches
     int earlyEndAfter = -1;
+    bool batchBeforeStopEcho = false;
 
     std::vector<uint8_t> acks; // 'U'/'X' received
     std::vector<uint8_t> controlBytes;
@@ -118,13 +120,16 @@ struct TWiredScript {
     bool pauseEchoed = false;
     bool resetEchoed = false;
     bool endSent = false;
+    int gapPolls = 0;
+    int identityPolls = 0;
 
     explicit TWiredScript(TFakeLink& l) : link(l) {}
 
     static float RhoOf(int32_t index) { return 100.0f + float(index) * 0.5f; }
 
+    bool startSent = false;
+
     void Start() {
-        link.Answer({'S', 'U'});
         link.instrument = [this](uint8_t b) { OnByte(b); };
         link.onStarved = [this] { OnStarved(); };
     }
@@ -150,7 +155,9 @@ struct TWiredScript {
         r[261] = uint8_t(sum >> 8);
         ++copiesSent;
         if (record == b.shortRecord) {
+            // A cut record, then silence until the monitor has given up on it.
             link.Answer(std::vector<uint8_t>(r, r + 100));
+            gapPolls = 101;
         } else {
             link.Answer(std::vector<uint8_t>(r, r + 262));
         }
@@ -168,7 +175,7 @@ struct TWiredScript {
             return;
         }
         SendRecord();
-        if (!waitingAck)
+        if (!waitingAck && gapPolls == 0)
             NextRecord();
     }
 
@@ -186,12 +193,26 @@ struct TWiredScript {
         record = 0;
         copiesSent = 0;
         SendRecord();
-        if (!waitingAck)
+        if (!waitingAck && gapPolls == 0)
             NextRecord();
     }
 
     void OnStarved() {
+        if (state == WaitV && !startSent) {
+            // The operator presses Start once the monitor listens.
+            link.Answer({'S', 'U'});
+            startSent = true;
+            return;
+        }
+        if (gapPolls > 0) {
+            if (--gapPolls == 0)
+                NextRecord();
+            return;
+        }
         if (identityPending) {
+            // Held back past the monitor's wait for 'X'.
+            if (++identityPolls < 2)
+                return;
             identityPending = false;
             SendIdentity();
             return;
@@ -207,8 +228,10 @@ struct TWiredScript {
             return;
         }
         if (earlyEndAfter >= 0 && int(batchIndex) == earlyEndAfter && !endSent) {
+            // The operator stopped the sequence on the instrument.
             link.Answer('$');
             endSent = true;
+            state = Finished;
             return;
         }
         if (batchIndex < batches.size()) {
@@ -254,7 +277,8 @@ struct TWiredScript {
         if (waitingAck && (b == 'U' || b == 'X')) {
             acks.push_back(b);
             waitingAck = false;
-            if (b == 'X')
+            // The monitor gives up after its third 'X': so does the instrument.
+            if (b == 'X' && copiesSent < 3)
                 SendRecord();
             else
                 NextRecord();
@@ -263,6 +287,10 @@ struct TWiredScript {
         controlBytes.push_back(b);
         if (b == 0xA5) {
             if (!stopEchoed) {
+                // An instrument that had already begun its next batch
+                // finishes it before it echoes.
+                if (batchBeforeStopEcho && batchIndex < batches.size())
+                    SendBatch();
                 link.Answer(0xA5);
                 stopEchoed = true;
             } else {
@@ -301,6 +329,11 @@ struct TEngineRig {
     AcquisitionHeader header{};
 
     explicit TEngineRig(int quadripoles, int channels = 4) {
+        // A script that stalls fails its test instead of hanging it.
+        fake.hooks.onLimit = [this] {
+            if (link)
+                link->Close();
+        };
         settings.connectionCode = 3;
         header.channelCount = channels;
         header.firstQuadripole = 0;

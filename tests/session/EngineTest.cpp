@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 namespace fs = std::filesystem;
 
@@ -95,9 +96,11 @@ TEST(EngineRun, ShortRecordsAndBadBatchesAreDroppedWithoutCounting) {
     EXPECT_EQ(rig.view.batches[2].unrecoverableCount, 0);
     const auto records = ReadBin(rig.engine.binFileName);
     ASSERT_EQ(records.size(), 12u);
-    // A short record loses the rest of its batch (the flush), nothing else.
+    // The short record's slot keeps no value; its neighbours are intact.
     EXPECT_EQ(records[0].rho, TWiredScript::RhoOf(0));
     EXPECT_EQ(records[1].rho, NoDataValue);
+    EXPECT_EQ(records[2].rho, TWiredScript::RhoOf(2));
+    EXPECT_EQ(records[3].rho, TWiredScript::RhoOf(3));
     EXPECT_EQ(records[4].rho, TWiredScript::RhoOf(4));
 }
 
@@ -146,6 +149,22 @@ TEST(EngineRun, BatchRunningPastTheSequenceIsCutAtItsEnd) {
     EXPECT_EQ(ReadBin(rig.engine.binFileName).size(), 6u);
 }
 
+TEST(EngineControls, ClickWhileABatchIsHandledIsLost) {
+    TEngineRig rig(12, 4);
+    rig.settings.activeCrcCheck = false;
+    rig.prepare = [](TWiredScript& s) {
+        s.batches = TEngineRig::Regular(12, 4);
+        s.idlePolls = 2;
+    };
+    rig.view.onBatch = [&](const TBatchInfo& b) {
+        if (b.done == 4)
+            rig.engine.StopBtnClick();
+    };
+    EXPECT_EQ(rig.Run(), RunCompleted);
+    EXPECT_TRUE(rig.script->controlBytes.empty());
+    EXPECT_EQ(rig.view.batches.size(), 3u);
+}
+
 TEST(EngineControls, StopDuringTheWaitIsEchoedConfirmedAndEnds) {
     TEngineRig rig(40, 4);
     rig.settings.activeCrcCheck = false;
@@ -153,14 +172,35 @@ TEST(EngineControls, StopDuringTheWaitIsEchoedConfirmedAndEnds) {
         s.batches = TEngineRig::Regular(40, 4);
         s.idlePolls = 2;
     };
-    rig.view.onBatch = [&](const TBatchInfo& b) {
-        if (b.done == 8)
+    // A click while the loop waits for the next batch.
+    rig.fake.hooks.onPump = [&] {
+        if (rig.view.batches.size() == 2 && !rig.script->stopEchoed && rig.engine.stopTag == 0)
             rig.engine.StopBtnClick();
     };
     EXPECT_EQ(rig.Run(), RunCompleted);
     EXPECT_EQ(rig.script->controlBytes, (std::vector<uint8_t>{0xA5, 0xA5}));
     EXPECT_EQ(rig.view.batches.size(), 2u);
     EXPECT_EQ(ReadBin(rig.engine.binFileName).size(), 8u);
+}
+
+TEST(EngineControls, StopCrossingABatchTakesTheBatchThenConfirms) {
+    TEngineRig rig(40, 4);
+    rig.settings.activeCrcCheck = false;
+    rig.prepare = [](TWiredScript& s) {
+        s.batches = TEngineRig::Regular(40, 4);
+        s.idlePolls = 2;
+        s.batchBeforeStopEcho = true;
+    };
+    rig.fake.hooks.onPump = [&] {
+        if (rig.view.batches.size() == 2 && !rig.script->stopEchoed && rig.engine.stopTag == 0)
+            rig.engine.StopBtnClick();
+    };
+    EXPECT_EQ(rig.Run(), RunCompleted);
+    EXPECT_EQ(rig.script->controlBytes, (std::vector<uint8_t>{0xA5, 0xA5}));
+    ASSERT_EQ(rig.view.batches.size(), 3u);
+    const auto records = ReadBin(rig.engine.binFileName);
+    ASSERT_EQ(records.size(), 12u);
+    EXPECT_EQ(records[11].rho, TWiredScript::RhoOf(11));
 }
 
 TEST(EngineControls, PauseHoldsUntilRestartThenResumes) {
@@ -171,11 +211,12 @@ TEST(EngineControls, PauseHoldsUntilRestartThenResumes) {
         s.batches = TEngineRig::Regular(12, 4);
         s.idlePolls = 2;
     };
-    rig.view.onBatch = [&](const TBatchInfo& b) {
-        if (b.done == 4)
-            rig.engine.PauseBtnClick();
-    };
+    bool clicked = false;
     rig.fake.hooks.onPump = [&] {
+        if (rig.view.batches.size() == 1 && !clicked) {
+            clicked = true;
+            rig.engine.PauseBtnClick();
+        }
         if (rig.script && rig.script->state == TWiredScript::Paused && ++pausedPumps == 5)
             rig.engine.ReStartBtnClick();
     };
@@ -264,8 +305,13 @@ TEST(EngineRun, RhoOnlyRunWritesNoFiles) {
         l->Close();
         rig.link = l.get();
         auto* link = l.get();
-        int stage = 0;
-        link->Answer({'S', 'U'});
+        int stage = -1;
+        link->onStarved = [link, &stage] {
+            if (stage == -1) {
+                link->Answer({'S', 'U'});
+                stage = 0;
+            }
+        };
         link->instrument = [link, &stage](uint8_t b) {
             if (stage == 0 && b == 'U') {
                 link->Answer('X');

@@ -1,0 +1,45 @@
+// Arbitrary parameter blocks from a Wi-Fi instrument: the header built from
+// them, the moving-array sets and the electrode geometry written back must
+// stay inside their tables whatever the block holds.
+#include "InstrumentRecords.h"
+#include "SequenceSets.h"
+
+#include <cstring>
+#include <memory>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static auto store = std::make_unique<TSequence>();
+    if (size == 0)
+        return 0;
+    std::vector<uint8_t> block(nimbo::kParameterBlockSize);
+    for (size_t i = 0; i < block.size(); ++i)
+        block[i] = data[i % size];
+
+    AcquisitionHeader header{};
+    const char name[12] = "FUZZ0000001";
+    const bool moving = BuildNimboHeader(block.data(), name, header);
+
+    if (moving) {
+        (void)BuildMovingArraySets(block.data(), *store);
+    } else if (NodeRangeValid(header.firstNode, header.lastNode)) {
+        // Only a range the download accepts reaches the table, with a block
+        // holding every entry.
+        std::vector<uint8_t> nodes(size_t(header.lastNode + 1) * sets::kNodeEntrySize);
+        for (size_t i = 0; i < nodes.size(); ++i)
+            nodes[i] = data[i % size];
+        StoreNodeBlock(*store, nodes.data(), header.firstNode, header.lastNode, 0);
+    }
+    const int64_t count = header.SequenceLength();
+    if (count >= 1 && count <= kMaxQuadripoles && size >= 8) {
+        std::vector<uint8_t> quads(size_t(count) * sets::kQuadripoleEntrySize);
+        for (size_t i = 0; i < quads.size(); ++i)
+            quads[i] = data[i % size];
+        StoreQuadripoleBlock(*store, quads.data(), int32_t(count));
+    }
+
+    int32_t selection[2];
+    std::memcpy(selection, block.data() + 2300, sizeof selection);
+    WriteDipoleGeometry(block.data(), *store, selection[0], selection[1]);
+    return 0;
+}

@@ -1,0 +1,135 @@
+#pragma once
+// Real far ends for the link tests: hooks that pump the Qt event queue on a
+// real clock (sleeps are recorded and skipped), a TCP listener on loopback,
+// a pseudo-terminal pair, and a blocking byte stream on the far side that a
+// test thread drives with the instrument's side of the wire exchanges.
+#include "Uihooks.h"
+
+#include <QElapsedTimer>
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <future>
+#include <string>
+#include <vector>
+
+class TLiveHooks : public TUiHooks {
+public:
+    TLiveHooks() { clock_.start(); }
+
+    struct Prompt {
+        std::string caption;
+        std::string text;
+    };
+    std::vector<Prompt> prompts;
+    std::deque<bool> answers; // Confirm answers in order; OK once empty
+    std::vector<std::string> messages;
+    std::vector<int> sleeps;
+    std::atomic<int64_t> skippedMs{0};
+    int pumps = 0;
+    std::function<void()> onPump;
+
+    void Pump() override;
+    bool Confirm(const std::string& caption, const std::string& text) override;
+    void ShowMessage(const std::string& text) override { messages.push_back(text); }
+    // Real time plus every sleep that was skipped, so time-outs run as
+    // written while pauses cost nothing.
+    int64_t TickMs() override { return clock_.elapsed() + skippedMs; }
+    void SleepMs(int ms) override;
+    int SleptInPiecesOf(int ms) const;
+
+private:
+    QElapsedTimer clock_;
+};
+
+class ScopedLiveHooks {
+public:
+    ScopedLiveHooks() { SetUiHooks(&hooks); }
+    ~ScopedLiveHooks() { SetUiHooks(nullptr); }
+    TLiveHooks hooks;
+};
+
+// The far end of a link as a blocking byte stream over a file descriptor.
+class TPeerStream {
+public:
+    explicit TPeerStream(int fd = -1) : fd_(fd) {}
+    ~TPeerStream();
+    TPeerStream(const TPeerStream&) = delete;
+    TPeerStream& operator=(const TPeerStream&) = delete;
+
+    void Reset(int fd);
+    void Close();
+    int Fd() const { return fd_; }
+
+    bool Read(uint8_t& b, int timeoutMs = 5000);
+    bool ReadExact(uint8_t* buf, size_t n, int timeoutMs = 5000);
+    bool ReadWord(uint16_t& w, int timeoutMs = 5000);
+    // Reads until text has arrived; everything read is kept in Received().
+    bool ReadUntil(const std::string& text, int timeoutMs = 5000);
+    // Everything that arrives within ms.
+    std::string Drain(int ms);
+    bool Write(const std::string& s) {
+        return Write(reinterpret_cast<const uint8_t*>(s.data()), s.size());
+    }
+    bool Write(const uint8_t* data, size_t n);
+    bool WriteWord(uint16_t w);
+    const std::string& Received() const { return received_; }
+
+private:
+    int fd_ = -1;
+    std::string received_;
+};
+
+// A TCP listener on 127.0.0.1 with a free port.
+class TLoopbackListener {
+public:
+    TLoopbackListener();
+    ~TLoopbackListener();
+    uint16_t Port() const { return port_; }
+    std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
+    // The next connection's descriptor, or -1.
+    int Accept(int timeoutMs = 5000);
+    void Stop();
+
+private:
+    int fd_ = -1;
+    uint16_t port_ = 0;
+};
+
+// Runs the instrument's side in a thread; get() gives "" when it went as
+// expected, else what went wrong.
+inline std::future<std::string> RunPeer(std::function<std::string()> script) {
+    return std::async(std::launch::async, std::move(script));
+}
+
+// A loopback port nobody listens on.
+uint16_t RefusingPort();
+
+// A pseudo-terminal: the test holds the master, the link opens SlavePath().
+class TPtyPair {
+public:
+    TPtyPair();
+    ~TPtyPair();
+    bool Ok() const { return master_ >= 0; }
+    const std::string& SlavePath() const { return slave_; }
+    // Hands the master side over to a stream (which then owns it).
+    int TakeMaster();
+
+private:
+    int master_ = -1;
+    std::string slave_;
+};
+
+// ---- the instrument's side of the block transfers, from the wire summary --
+uint16_t BlockSeq(int block);
+std::vector<uint8_t> TestPattern(size_t n, uint8_t seed = 3);
+
+// Sends data as one block transfer (the computer leads); the first copy of
+// block badBlock carries a wrong checksum. "" when all went as expected.
+std::string PeerSendBlocks(TPeerStream& peer, const std::vector<uint8_t>& data, int badBlock = -1);
+// Receives one block transfer (the instrument leads) into data.
+std::string PeerReceiveBlocks(TPeerStream& peer, std::vector<uint8_t>& data);
+// Answers the '@' synchronisation and the command/complement pair.
+std::string PeerAnswerCommand(TPeerStream& peer, uint8_t command);

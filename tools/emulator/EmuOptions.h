@@ -1,0 +1,91 @@
+#pragma once
+// Command-line options of varmex-emulator.
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <vector>
+
+namespace varmexemu {
+
+enum class Generation { Wired, Wifi };
+enum class ArrayType { Wenner, Schlumberger, DipoleDipole, PoleDipole };
+
+struct SkipRange {
+    int index = 0;
+    int count = 0;
+};
+
+struct TEmuOptions {
+    // Link
+    QString listenHost = QStringLiteral("127.0.0.1");
+    int listenPort = 29461;
+    bool pty = false;
+    QString serialDevice;
+    int baudRate = 115200;
+    bool keepListening = false;
+
+    // Instrument
+    Generation generation = Generation::Wired;
+    QString name = QStringLiteral("EMULATOR");
+    bool noControl = false;
+    int repeat = 1;
+    bool exitWhenDone = false;
+    bool movingArray = false;
+    int positions = 200;
+
+    // Survey
+    int electrodes = 48;
+    double spacing = 5.0;
+    ArrayType array = ArrayType::DipoleDipole;
+    int channels = 10;
+    int lines = 1;
+    double lineSpacing = 5.0;
+    int levels = 10;
+    double gapFillers = 0.0;
+
+    // Earth and measurement
+    double rho1 = 100.0;
+    double rho2 = 500.0;
+    double thickness = 10.0;
+    double noise = 0.02;
+    double outliers = 0.01;
+    uint64_t seed = 1;
+
+    // Pacing and waits (milliseconds)
+    int cycleMs = 250;
+    int startDelayMs = 1000;
+    int pauseTimeoutMs = 600000;
+    int idleTimeoutMs = 600000;
+    int acceptTimeoutMs = 0; // 0: wait for the monitor without limit
+    int shortGapMs = -1;     // -1: chosen from the link (see TEmuSession)
+
+    // Faults
+    double corrupt = 0.0;
+    std::vector<int> shortRecords;
+    int dropAfter = -1;
+    std::vector<SkipRange> skips;
+    bool badCount = false;
+    bool badIndex = false;
+    double corruptBlocks = 0.0;
+
+    QString truthFile;
+    bool quiet = false;
+
+    int maxChannels() const { return generation == Generation::Wired ? 10 : 20; }
+};
+
+// Parses arguments (argv[0] included). On success returns true; with --help
+// or --version fills helpText and sets exitNow. On a bad option returns
+// false with error set.
+struct TEmuParseResult {
+    bool ok = false;
+    bool exitNow = false;
+    QString helpText;
+    QString error;
+};
+
+TEmuParseResult parseEmuOptions(const QStringList& arguments, TEmuOptions& options);
+
+const char* arrayName(ArrayType t);
+
+} // namespace varmexemu

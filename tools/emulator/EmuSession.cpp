@@ -1,0 +1,564 @@
+#include "EmuSession.h"
+
+#include "BlockTransfer.h"
+#include "ByteImage.h"
+#include "Transport.h"
+#include "TruthWriter.h"
+
+#include <QThread>
+#include <algorithm>
+#include <cstdio>
+
+namespace varmexemu {
+
+namespace {
+
+// Byte codes of the acquisition.
+constexpr uint8_t kStart = 'S';
+constexpr uint8_t kReady = 'U';
+constexpr uint8_t kControlsOffered = 'X';
+constexpr uint8_t kBatch = '#';
+constexpr uint8_t kEnd = '$';
+constexpr uint8_t kStop = 0xA5;
+constexpr uint8_t kPause = 'Z';
+constexpr uint8_t kResetTrip = 0xAA;
+constexpr uint8_t kRecordGood = 'U';
+constexpr uint8_t kRecordAgain = 'X';
+constexpr uint8_t kSync = '@';
+constexpr uint8_t kRefused = 0xFF;
+
+// The monitor answers 'S' 'U' with "VU" at once; a Start that went
+// unanswered this long was lost (flushed by the monitor) and is repeated.
+constexpr int kStartRepeatMs = 3000;
+// Without 'X' the monitor still reads one byte about 150 ms after "VU":
+// the identity must not come before that.
+constexpr int kNoControlSilenceMs = 400;
+// After a '$' that does not end the sequence the monitor takes any byte
+// within 2000 ms as the start of a new cycle; the next Start waits longer.
+constexpr int kBetweenRunsMs = 2500;
+// The monitor answers a control byte at once; a missing confirmation
+// means the request was not meant for us.
+constexpr int kConfirmMs = 5000;
+// A batch announcement the monitor discards is followed by silence, so
+// that its flush does not swallow the real batch.
+constexpr int kBadBatchSilenceMs = 1000;
+// A second byte of a command comes 10 ms after the first.
+constexpr int kCommandPairMs = 300;
+
+bool knownCommand(uint8_t c) {
+    switch (c) {
+    case 27:
+    case 28:
+    case 29:
+    case 30:
+    case 31:
+    case 32:
+    case 33:
+    case 34:
+    case 37:
+    case 41:
+    case 42:
+    case 43:
+    case 44:
+    case 45:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+void TEmuLog::info(const QString& text) const {
+    if (quiet_)
+        return;
+    std::fprintf(stderr, "varmex-emulator: %s\n", text.toLocal8Bit().constData());
+    std::fflush(stderr);
+}
+
+TEmuSession::TEmuSession(TEmuTransport& transport, const TEmuOptions& options,
+                         const TEmuSurvey& survey, TInstrumentModel& instrument,
+                         TEmuFaultState& faults, TTruthWriter* truth, const TEmuLog& log,
+                         int& acquisitionCounter)
+    : transport_(transport), o_(options), survey_(survey), instrument_(instrument), faults_(faults),
+      truth_(truth), log_(log), acquisitionCounter_(acquisitionCounter),
+      wire_(transport, options.idleTimeoutMs) {
+    clock_.start();
+}
+
+SessionEnd TEmuSession::run() {
+    try {
+        for (int i = 0; i < o_.repeat; ++i) {
+            waitForStartMoment(i == 0 ? o_.startDelayMs
+                                      : std::max(o_.startDelayMs, kBetweenRunsMs));
+            startHandshake();
+            if (runAcquisition(++acquisitionCounter_) == RunEnd::Dropped)
+                return SessionEnd::Dropped;
+        }
+        if (!o_.exitWhenDone) {
+            // Idle instrument: answer commands until the monitor goes quiet.
+            try {
+                serveIdle(o_.idleTimeoutMs);
+            } catch (const TWireTimeout&) {
+            }
+            log_.info(QStringLiteral("no traffic for %1 ms, closing").arg(o_.idleTimeoutMs));
+        }
+        return SessionEnd::Finished;
+    } catch (const TLinkLost&) {
+        log_.info(QStringLiteral("the monitor closed the link"));
+        return SessionEnd::PeerGone;
+    } catch (const TWireTimeout& e) {
+        lastError_ = QString::fromStdString(e.what());
+        log_.info(lastError_);
+        return SessionEnd::TimedOut;
+    }
+}
+
+// ---- idle instrument
+
+void TEmuSession::waitForStartMoment(int quietMs) {
+    if (!wired()) {
+        // The Wi-Fi instrument answers the monitor's '@' wake-up first.
+        bool woke = false;
+        const qint64 deadline = now() + o_.idleTimeoutMs;
+        while (!woke) {
+            const int left = int(deadline - now());
+            if (left <= 0)
+                throw TWireTimeout("the monitor sent no wake-up '@'");
+            const int b = wire_.readByte(left);
+            if (b >= 0)
+                handleIdleByte(uint8_t(b), &woke);
+        }
+    }
+    serveIdle(quietMs);
+}
+
+void TEmuSession::serveIdle(int quietMs) {
+    // Until quietMs pass without traffic; every exchange starts the wait anew.
+    qint64 deadline = now() + quietMs;
+    for (;;) {
+        const int left = int(deadline - now());
+        if (left <= 0)
+            return;
+        const int b = wire_.readByte(left);
+        if (b < 0)
+            return;
+        handleIdleByte(uint8_t(b), nullptr);
+        deadline = now() + quietMs;
+    }
+}
+
+void TEmuSession::handleIdleByte(uint8_t b, bool* woke) {
+    if (b == kSync) {
+        wire_.writeByte(kSync);
+        if (woke)
+            *woke = true;
+        return;
+    }
+    // A command is its byte followed by the complement.
+    const int next = wire_.readByte(kCommandPairMs);
+    if (next < 0)
+        return;
+    if (next == (b ^ 0xFF)) {
+        if (knownCommand(b))
+            runCommand(b);
+        else
+            wire_.writeByte(kRefused);
+        return;
+    }
+    if (knownCommand(b))
+        wire_.writeByte(kRefused); // garbled: the monitor tries again
+    wire_.unread(uint8_t(next));
+}
+
+void TEmuSession::runCommand(uint8_t c) {
+    wire_.writeByte(c);
+    const bool w = wired();
+    BlockFaults blockFaults{o_.corruptBlocks, &faults_.blockRandom, 0};
+    switch (c) {
+    case 27: // escape: nothing follows, not even the prompt
+        return;
+    case 28:
+        sendBlocks(wire_, instrument_.parameters(), &blockFaults);
+        break;
+    case 29: {
+        const std::vector<uint8_t> data = receiveBlocks(wire_, size_t(instrument_.parameterSize()));
+        std::vector<uint8_t>& p = instrument_.parameters();
+        std::copy(data.begin(), data.end(), p.begin());
+        break;
+    }
+    case 30:
+        sendBlocks(wire_, instrument_.configuration(), &blockFaults);
+        break;
+    case 31:
+    case 33:
+        sendBlocks(wire_, instrument_.measurementBlock(w ? 10 : 20), &blockFaults);
+        break;
+    case 32:
+        runCheck();
+        return;
+    case 34:
+        if (w) {
+            // voltage, time, 12, 1, the 13 electrodes, 'U'
+            const std::vector<uint8_t> in = wire_.needBytes(37, "quick measure settings");
+            std::vector<int> list;
+            for (size_t i = 0; i < 13; ++i)
+                list.push_back(int16_t(in[10 + 2 * i] | (in[11 + 2 * i] << 8)));
+            wire_.write(instrument_.quickMeasureReply(list));
+            wire_.needByte("end of quick measure");
+        } else {
+            wire_.needBytes(6, "quick measure settings");
+        }
+        break;
+    case 37: {
+        const int32_t value = wire_.needLong("mode value");
+        if (!w || value != 0)
+            wire_.needWord("mode confirmation");
+        break;
+    }
+    case 41:
+        wire_.needBytes(w ? 28 : 48, "electrode list");
+        break;
+    case 42: {
+        const std::vector<uint8_t> in = wire_.needBytes(5, "sentence name");
+        std::string name;
+        for (uint8_t ch : in)
+            if (ch != 0)
+                name.push_back(char(ch));
+        const std::string sentence = instrument_.gpsSentence(name);
+        wire_.writeLong(int32_t(sentence.size()));
+        wire_.writeText(sentence);
+        break;
+    }
+    case 43: {
+        const int32_t k = wire_.needLong("channel number");
+        std::vector<uint8_t> out;
+        if (w)
+            appendF32(out, float(instrument_.channelValue(k)));
+        else
+            appendF64(out, instrument_.channelValue(k));
+        wire_.write(out);
+        break;
+    }
+    case 44: {
+        std::vector<uint8_t> out;
+        appendF32(out, instrument_.temperature());
+        wire_.write(out);
+        break;
+    }
+    case 45: {
+        std::vector<uint8_t> out;
+        appendF32(out, instrument_.txBattery());
+        appendF32(out, instrument_.rxBattery());
+        appendF32(out, instrument_.temperature());
+        wire_.write(out);
+        break;
+    }
+    default:
+        break;
+    }
+    wire_.writeText(":>");
+}
+
+void TEmuSession::runCheck() {
+    // Electrode check: "GO" and the number of faulty electrodes, one "+-"
+    // per step of the monitor's progress bar, "OK" with the readings, "ST".
+    const TByteImage p = [&] {
+        TByteImage image;
+        image.bytes() = instrument_.parameters();
+        return image;
+    }();
+    const int steps = wired() ? p.getI32(16) + 3 : p.getI32(164);
+    wire_.writeText("GO");
+    wire_.writeLong(0);
+    for (int i = 0; i < std::clamp(steps, 0, 4000); ++i)
+        wire_.writeText("+-");
+    wire_.writeText("OK");
+    BlockFaults blockFaults{o_.corruptBlocks, &faults_.blockRandom, 0};
+    sendBlocks(wire_, instrument_.measurementBlock(wired() ? 10 : 20), &blockFaults);
+    wire_.writeText("ST");
+}
+
+void TEmuSession::startHandshake() {
+    const qint64 deadline = now() + o_.idleTimeoutMs;
+    bool acknowledged = false;
+    while (!acknowledged) {
+        if (now() > deadline)
+            throw TWireTimeout("the monitor did not acknowledge Start");
+        const uint8_t start[2] = {kStart, kReady};
+        wire_.write(start, 2);
+        const qint64 repeatAt = now() + kStartRepeatMs;
+        while (!acknowledged) {
+            const int left = int(repeatAt - now());
+            if (left <= 0)
+                break;
+            const int b = wire_.readByte(left);
+            if (b < 0)
+                break;
+            if (b == 'V') {
+                const int n = wire_.readByte(1000);
+                if (n == 'U')
+                    acknowledged = true;
+                else if (n >= 0)
+                    wire_.unread(uint8_t(n));
+            } else if (b == kSync) {
+                wire_.writeByte(kSync);
+            }
+        }
+    }
+    if (o_.noControl)
+        QThread::msleep(kNoControlSilenceMs);
+    else
+        wire_.writeByte(kControlsOffered);
+}
+
+// ---- acquisition
+
+uint8_t TEmuSession::waitForMode() {
+    for (;;) {
+        const uint8_t b = wire_.needByte("mode byte");
+        if (b == 'R' || b == 'C' || b == 'A')
+            return b;
+    }
+}
+
+int TEmuSession::shortGapMs() const {
+    // The monitor gives a record up after 15 s on TCP, after a few hundred
+    // milliseconds of silence on a serial line.
+    if (o_.shortGapMs >= 0)
+        return o_.shortGapMs;
+    return transport_.isNetwork() ? 16000 : 500;
+}
+
+TEmuSession::RunEnd TEmuSession::runAcquisition(int number) {
+    instrument_.beginAcquisition(number);
+    const std::vector<EmuBatch> plan = applySkips(survey_.batches, o_.skips);
+    const int quadCount = survey_.moving ? kMovingSequenceLength : survey_.quadripoleCount();
+    log_.info(QStringLiteral("acquisition %1 started: %2 quadripoles, %3 batches")
+                  .arg(number)
+                  .arg(quadCount)
+                  .arg(plan.size()));
+
+    wire_.write(instrument_.identityWord());
+    wire_.write(instrument_.nameBytes());
+    BlockFaults blockFaults{o_.corruptBlocks, &faults_.blockRandom, 0};
+    if (wired()) {
+        sendBlocks(wire_, instrument_.wiredHeader(), &blockFaults);
+        sendBlocks(wire_, instrument_.wiredNodeBlock(), &blockFaults);
+        sendBlocks(wire_, instrument_.auxBlock(), &blockFaults);
+        sendBlocks(wire_, instrument_.quadripoleBlock(), &blockFaults);
+    } else {
+        sendBlocks(wire_, instrument_.configuration(), &blockFaults);
+        sendBlocks(wire_, instrument_.parameters(), &blockFaults);
+        if (!survey_.moving) {
+            sendBlocks(wire_, instrument_.wifiNodeBlock(), &blockFaults);
+            sendBlocks(wire_, instrument_.auxBlock(), &blockFaults);
+            sendBlocks(wire_, instrument_.quadripoleBlock(), &blockFaults);
+        }
+    }
+    if (blockFaults.damaged > 0)
+        log_.info(QStringLiteral("damaged %1 blocks of the downloads").arg(blockFaults.damaged));
+
+    const uint8_t mode = waitForMode();
+    log_.info(QStringLiteral("mode '%1'").arg(QChar(mode)));
+
+    // The batches that announce themselves wrongly first.
+    const int nb = int(plan.size());
+    int badCountAt = -1, badIndexAt = -1;
+    if (o_.badCount && !faults_.badCountDone && nb > 0) {
+        badCountAt = faults_.random.uniformInt(nb > 1 ? 1 : 0, nb - 1);
+        faults_.badCountDone = true;
+    }
+    if (o_.badIndex && !faults_.badIndexDone && nb > 0) {
+        badIndexAt = faults_.random.uniformInt(nb > 1 ? 1 : 0, nb - 1);
+        faults_.badIndexDone = true;
+    }
+
+    auto dropNow = [&] {
+        if (o_.dropAfter < 0 || faults_.dropDone || batchesThisConnection_ < o_.dropAfter)
+            return false;
+        faults_.dropDone = true;
+        log_.info(QStringLiteral("dropping the link after %1 batches").arg(batchesThisConnection_));
+        if (truth_)
+            truth_->flush();
+        transport_.dropPeer();
+        return true;
+    };
+
+    for (int bi = 0; bi < nb; ++bi) {
+        const EmuBatch& batch = plan[size_t(bi)];
+        if (dropNow())
+            return RunEnd::Dropped;
+        if (serveControls(o_.cycleMs) == Control::Stop) {
+            wire_.writeByte(kEnd);
+            log_.info(QStringLiteral("acquisition %1 stopped by the monitor").arg(number));
+            return RunEnd::Stopped;
+        }
+        if (bi == badIndexAt) {
+            const int bad = bi > 0 ? plan[size_t(bi - 1)].first : batch.first - 1;
+            log_.info(QStringLiteral("announcing batch %1 with index %2").arg(bi).arg(bad));
+            wire_.writeByte(kBatch);
+            wire_.writeLong(bad);
+            QThread::msleep(kBadBatchSilenceMs);
+        }
+        if (bi == badCountAt) {
+            const uint8_t count = faults_.random.chance(0.5) ? 0 : 21;
+            log_.info(QStringLiteral("announcing batch %1 with %2 records").arg(bi).arg(count));
+            wire_.writeByte(kBatch);
+            wire_.writeLong(batch.first);
+            wire_.writeByte(count);
+            QThread::msleep(kBadBatchSilenceMs);
+        }
+        const std::vector<EmuMeasurement> records = instrument_.inject(batch);
+        std::vector<uint8_t> head{kBatch};
+        appendI32(head, batch.first);
+        head.push_back(uint8_t(batch.count));
+        wire_.write(head);
+        for (const EmuMeasurement& m : records)
+            sendRecord(m, mode);
+        ++batchesThisConnection_;
+        if (truth_)
+            truth_->flush();
+    }
+    if (dropNow())
+        return RunEnd::Dropped;
+    wire_.writeByte(kEnd);
+    log_.info(QStringLiteral("acquisition %1 completed").arg(number));
+    return RunEnd::Completed;
+}
+
+TEmuSession::Control TEmuSession::serveControls(int periodMs) {
+    // The instrument measures for periodMs; the operator's requests from the
+    // monitor are served meanwhile (looked at once when periodMs is 0).
+    // Requests that came while the last batch was going out come first.
+    while (!deferred_.empty()) {
+        const uint8_t b = deferred_.front();
+        deferred_.pop_front();
+        if (serveControl(b) == Control::Stop)
+            return Control::Stop;
+    }
+    const qint64 deadline = now() + periodMs;
+    for (;;) {
+        const int left = std::max(0, int(deadline - now()));
+        const int b = wire_.readByte(left);
+        if (b < 0)
+            return Control::Continue;
+        const bool paused = b == kPause;
+        if (serveControl(uint8_t(b)) == Control::Stop)
+            return Control::Stop;
+        if (left == 0 || paused)
+            return Control::Continue;
+    }
+}
+
+TEmuSession::Control TEmuSession::serveControl(uint8_t b) {
+    const int confirmMs = std::min(kConfirmMs, o_.idleTimeoutMs);
+    if (b == kStop && !o_.noControl) {
+        wire_.writeByte(kStop);
+        if (wire_.readByte(confirmMs) == kStop)
+            return Control::Stop;
+    } else if (b == kPause && !o_.noControl) {
+        wire_.writeByte(kPause);
+        if (wire_.readByte(confirmMs) == kPause)
+            holdPause();
+    } else if (b == kResetTrip) {
+        wire_.writeByte(kResetTrip);
+        if (wire_.readByte(confirmMs) == kResetTrip) {
+            instrument_.resetTripCounter();
+            log_.info(QStringLiteral("trip counter reset"));
+        }
+    }
+    // Anything else is not meant for a measuring instrument.
+    return Control::Continue;
+}
+
+void TEmuSession::holdPause() {
+    log_.info(QStringLiteral("paused"));
+    const qint64 until = now() + o_.pauseTimeoutMs;
+    for (;;) {
+        const int left = int(until - now());
+        if (left <= 0) {
+            log_.info(QStringLiteral("pause timed out, going on"));
+            return;
+        }
+        if (wire_.readByte(left) == kPause) {
+            log_.info(QStringLiteral("resumed"));
+            return;
+        }
+    }
+}
+
+uint8_t TEmuSession::waitForAck() {
+    for (;;) {
+        const uint8_t b = wire_.needByte("record acknowledgement");
+        if (b == kRecordGood || b == kRecordAgain)
+            return b;
+        // An operator request that crossed the batch on the line is kept
+        // for the next pause between injections, as the instrument's
+        // receive buffer would keep it.
+        if (b == kStop || b == kPause || b == kResetTrip)
+            deferred_.push_back(b);
+    }
+}
+
+void TEmuSession::sendRecord(const EmuMeasurement& m, uint8_t mode) {
+    const bool isShort = std::find(o_.shortRecords.begin(), o_.shortRecords.end(), m.index) !=
+                             o_.shortRecords.end() &&
+                         faults_.shortDone.count(m.index) == 0;
+    if (mode == 'R') {
+        std::vector<uint8_t> rho;
+        appendF32(rho, m.rho);
+        if (isShort) {
+            faults_.shortDone.insert(m.index);
+            wire_.write(rho.data(), 2);
+            if (truth_)
+                truth_->record(m, 1, "short");
+            QThread::msleep(unsigned(shortGapMs()));
+            return;
+        }
+        wire_.write(rho);
+        if (truth_)
+            truth_->record(m, 1, "");
+        return;
+    }
+
+    std::vector<uint8_t> good = wired() ? TInstrumentModel::wiredRecord(m)
+                                        : TInstrumentModel::rawRecord(m, instrument_.name());
+    appendU16(good, checksum16(good));
+    const size_t recordBytes = good.size() - 2;
+    // The Wi-Fi instrument has every record acknowledged; the wired one only
+    // in mode 'C'.
+    const bool acknowledged = !wired() || mode == 'C';
+    int refusals = 0;
+    for (int attempt = 1;; ++attempt) {
+        const char* fault = "";
+        std::vector<uint8_t> out = good;
+        if (attempt == 1 && isShort) {
+            faults_.shortDone.insert(m.index);
+            fault = "short";
+            out.resize(recordBytes / 2);
+        } else if (attempt == 1 && faults_.random.chance(o_.corrupt)) {
+            fault = "corrupt";
+            const size_t at = size_t(faults_.random.uniformInt(0, int(recordBytes) - 1));
+            out[at] ^= uint8_t(faults_.random.uniformInt(1, 255));
+        }
+        wire_.write(out);
+        if (truth_)
+            truth_->record(m, attempt, fault);
+        if (fault[0] == 's' && wired()) {
+            // The monitor drops a short wired record without answering.
+            QThread::msleep(unsigned(shortGapMs()));
+            return;
+        }
+        if (!acknowledged)
+            return;
+        if (waitForAck() == kRecordGood)
+            return;
+        // The monitor asks at most twice more, then moves on to the next
+        // record without a third request.
+        if (++refusals >= 3)
+            return;
+    }
+}
+
+} // namespace varmexemu

@@ -1,0 +1,244 @@
+#include "Survey.h"
+
+#include "EmuRandom.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace varmexemu {
+
+namespace {
+
+using Dipole = std::pair<int, int>; // M, N node numbers
+
+class TSequenceBuilder {
+public:
+    TSequenceBuilder(const TEmuOptions& o, TEmuSurvey& s) : o_(o), s_(s) {}
+
+    // p: node numbers along one profile, in order.
+    void addProfile(const std::vector<int>& p) {
+        const int count = int(p.size());
+        switch (o_.array) {
+        case ArrayType::Wenner:
+            // A M N B at a, 2a, 3a: one reading per injection.
+            for (int a = 1; a <= o_.levels; ++a)
+                for (int i = 0; i + 3 * a < count; ++i)
+                    addInjection(p[i], p[i + 3 * a], {{p[i + a], p[i + 2 * a]}});
+            break;
+        case ArrayType::Schlumberger:
+            // A and B (2n + 1) spacings apart; the central dipole is the
+            // Schlumberger reading, the other channels take its chained
+            // neighbours between A and B.
+            for (int n = 1; n <= o_.levels; ++n) {
+                const int span = 2 * n + 1;
+                const int c = std::min(o_.channels, 2 * n - 1);
+                const int j0 = n - (c - 1) / 2;
+                for (int i = 0; i + span < count; ++i) {
+                    std::vector<Dipole> d;
+                    for (int j = j0; j < j0 + c; ++j)
+                        d.push_back({p[i + j], p[i + j + 1]});
+                    addInjection(p[i], p[i + span], d);
+                }
+            }
+            break;
+        case ArrayType::DipoleDipole:
+            // B A M1 N1=M2 N2 ...: dipoles of a spacings chained away from A.
+            for (int a = 1; a <= 3; ++a)
+                for (int i = 0; i + 3 * a < count; ++i) {
+                    std::vector<Dipole> d;
+                    for (int n = 1; n <= o_.levels; ++n) {
+                        const int m = i + a + n * a;
+                        if (m + a >= count)
+                            break;
+                        d.push_back({p[m], p[m + a]});
+                    }
+                    addInjection(p[i + a], p[i], d);
+                }
+            break;
+        case ArrayType::PoleDipole:
+            // A, then the chain of potential dipoles; B is the remote node 0.
+            s_.usesRemote = true;
+            for (int a = 1; a <= 2; ++a)
+                for (int i = 0; i + 2 * a < count; ++i) {
+                    std::vector<Dipole> d;
+                    for (int n = 1; n <= o_.levels; ++n) {
+                        const int m = i + n * a;
+                        if (m + a >= count)
+                            break;
+                        d.push_back({p[m], p[m + a]});
+                    }
+                    addInjection(p[i], 0, d);
+                }
+            break;
+        }
+    }
+
+private:
+    // One current pair with its chained potential dipoles, read in batches
+    // of at most the channel count.
+    void addInjection(int a, int b, const std::vector<Dipole>& dipoles) {
+        for (size_t start = 0; start < dipoles.size(); start += size_t(o_.channels)) {
+            EmuBatch batch;
+            batch.first = int(s_.quads.size());
+            const size_t end = std::min(dipoles.size(), start + size_t(o_.channels));
+            for (size_t k = start; k < end; ++k) {
+                EmuQuad q;
+                q.a = a;
+                q.b = b;
+                q.m = dipoles[k].first;
+                q.n = dipoles[k].second;
+                s_.quads.push_back(q);
+            }
+            batch.count = int(end - start);
+            s_.batches.push_back(batch);
+        }
+    }
+
+    const TEmuOptions& o_;
+    TEmuSurvey& s_;
+};
+
+bool buildMoving(const TEmuOptions& o, TEmuSurvey& s) {
+    // A towed dipole-dipole array: A at the origin, B one spacing ahead,
+    // the receiver dipoles trailing behind, chained.
+    const int dipoles = std::min(o.channels, kMaxMovingDipoles);
+    s.moving = true;
+    s.firstNode = 1;
+    s.lastNode = dipoles + 3;
+    s.nodeCount = dipoles + 3;
+    s.nodes.assign(size_t(s.lastNode) + 1, EmuNode{});
+    s.nodes[0] = EmuNode{0, kRemoteCoordinate, kRemoteCoordinate, kRemoteCoordinate};
+    auto place = [&](int number, double x) {
+        s.nodes[size_t(number)] = EmuNode{number, float(x), 0.0f, 0.0f};
+    };
+    place(1, 0.0);
+    place(2, o.spacing);
+    for (int k = 0; k <= dipoles; ++k)
+        place(3 + k, -(k + 1) * o.spacing);
+    for (int k = 0; k < dipoles; ++k) {
+        MovingDipole d;
+        const int nodes[4] = {1, 2, 3 + k, 4 + k};
+        for (int e = 0; e < 4; ++e) {
+            d.node[e] = nodes[e];
+            d.pos[e][0] = s.nodes[size_t(nodes[e])].x;
+        }
+        s.movingDipoles.push_back(d);
+    }
+    const int positions = std::min(o.positions, kMovingSequenceLength / dipoles);
+    for (int p = 0; p < positions; ++p)
+        s.batches.push_back(EmuBatch{p * dipoles, dipoles});
+    for (int i = 0; i < positions * dipoles; ++i)
+        s.quads.push_back(s.quad(i));
+    s.xMin = -(dipoles + 1) * o.spacing;
+    s.xMax = o.spacing;
+    return true;
+}
+
+} // namespace
+
+EmuQuad TEmuSurvey::quad(int index) const {
+    if (moving && !movingDipoles.empty()) {
+        const int k = index % int(movingDipoles.size());
+        return EmuQuad{1, 2, 3 + k, 4 + k, false};
+    }
+    return quads.at(size_t(index));
+}
+
+bool TEmuSurvey::build(const TEmuOptions& o, TEmuSurvey& s, QString& error) {
+    s = TEmuSurvey{};
+    if (o.movingArray)
+        return buildMoving(o, s);
+
+    const int perLine = o.electrodes;
+    const int lines = o.lines;
+    s.firstNode = 1;
+    s.lastNode = perLine * lines;
+    if (s.lastNode > kMaxNodeNumber) {
+        error = QStringLiteral("too many electrodes: %1 (at most %2)")
+                    .arg(s.lastNode)
+                    .arg(kMaxNodeNumber);
+        return false;
+    }
+    s.nodes.assign(size_t(s.lastNode) + 1, EmuNode{});
+    s.nodes[0] = EmuNode{0, kRemoteCoordinate, kRemoteCoordinate, kRemoteCoordinate};
+    for (int j = 0; j < lines; ++j)
+        for (int i = 0; i < perLine; ++i) {
+            const int number = j * perLine + i + 1;
+            s.nodes[size_t(number)] =
+                EmuNode{number, float(i * o.spacing), float(j * o.lineSpacing), 0.0f};
+        }
+    s.xMin = 0.0;
+    s.xMax = (perLine - 1) * o.spacing;
+    s.yMin = 0.0;
+    s.yMax = (lines - 1) * o.lineSpacing;
+
+    TSequenceBuilder builder(o, s);
+    for (int j = 0; j < lines; ++j) {
+        std::vector<int> p;
+        for (int i = 0; i < perLine; ++i)
+            p.push_back(j * perLine + i + 1);
+        builder.addProfile(p);
+    }
+    // Cross-line profiles, so that the vertical plane across the lines has
+    // data too; they need at least as many lines as the array has
+    // electrodes on the ground.
+    const int crossNeeded = o.array == ArrayType::PoleDipole ? 3 : 4;
+    if (lines >= crossNeeded)
+        for (int i = 0; i < perLine; ++i) {
+            std::vector<int> p;
+            for (int j = 0; j < lines; ++j)
+                p.push_back(j * perLine + i + 1);
+            builder.addProfile(p);
+        }
+
+    if (s.quads.empty()) {
+        error = QStringLiteral("the survey has no quadripole: use more electrodes");
+        return false;
+    }
+    if (s.quadripoleCount() > kMaxQuadripoles) {
+        error = QStringLiteral("the sequence has %1 quadripoles, more than the instrument's %2; "
+                               "use fewer --levels, --electrodes or --lines")
+                    .arg(s.quadripoleCount())
+                    .arg(kMaxQuadripoles);
+        return false;
+    }
+    // Electrodes of the sequence, the remote one included when it is used.
+    s.nodeCount = s.lastNode + (s.usesRemote ? 1 : 0);
+
+    if (o.gapFillers > 0.0) {
+        TEmuRandom rng(o.seed, 7);
+        for (EmuQuad& q : s.quads)
+            q.gapFiller = rng.chance(o.gapFillers);
+    }
+    return true;
+}
+
+std::vector<EmuBatch> applySkips(const std::vector<EmuBatch>& batches,
+                                 const std::vector<SkipRange>& skips) {
+    if (skips.empty())
+        return batches;
+    auto skipped = [&](int index) {
+        for (const SkipRange& r : skips)
+            if (index >= r.index && index < r.index + r.count)
+                return true;
+        return false;
+    };
+    std::vector<EmuBatch> out;
+    for (const EmuBatch& b : batches) {
+        EmuBatch part{b.first, 0};
+        for (int i = b.first; i < b.first + b.count; ++i) {
+            if (skipped(i)) {
+                if (part.count > 0)
+                    out.push_back(part);
+                part = EmuBatch{i + 1, 0};
+            } else {
+                ++part.count;
+            }
+        }
+        if (part.count > 0)
+            out.push_back(part);
+    }
+    return out;
+}
+
+} // namespace varmexemu
