@@ -118,6 +118,12 @@ void TPortIP::Service(int waitMs) {
     socket_->waitForReadyRead(waitMs);
 }
 
+bool TPortIP::Readable() {
+    // When the peer hangs up, what it sent before is still the instrument's
+    // data (its last batch and its '$'): it stays readable until consumed.
+    return IsOpen() || (state_ == kLinkFailed && socket_->bytesAvailable() > 0);
+}
+
 int64_t TPortIP::Available(int64_t wanted) {
     int64_t n = socket_->bytesAvailable();
     if (n < wanted) {
@@ -161,7 +167,7 @@ void TPortIP::WriteByte(uint8_t b) {
 }
 
 int TPortIP::ReadByteTimed(int timeoutMs) {
-    if (!IsOpen())
+    if (!Readable())
         return -1;
     const int64_t start = UiHooks().TickMs();
     while (Available(1) < 1) {
@@ -181,7 +187,7 @@ int TPortIP::ReadByteTimed(int timeoutMs) {
 }
 
 int TPortIP::ReadBufferTimed(uint8_t* buf, int count, int timeoutMs) {
-    if (!IsOpen())
+    if (!Readable())
         return -1;
     if (count <= 0)
         return 0;
@@ -217,7 +223,7 @@ void TPortIP::ReadBuffer(uint8_t* buf, int count) {
 }
 
 int TPortIP::PollByte() {
-    if (!IsOpen())
+    if (!Readable())
         return -1;
     char c = 0;
     if (Available(1) < 1 || socket_->read(&c, 1) != 1)
@@ -227,7 +233,7 @@ int TPortIP::PollByte() {
 
 int TPortIP::InputCount() {
     if (!IsOpen())
-        return -1;
+        return Readable() ? int(std::min<int64_t>(socket_->bytesAvailable(), INT32_MAX)) : -1;
     int64_t n = Available(1);
     if (n == 0) {
         // Callers poll this in a loop with a pump: a short wait in the

@@ -74,6 +74,7 @@ private:
     void Service(int waitMs);
     // Bytes in the socket's buffer, after servicing it when fewer than
     // wanted are there.
+    bool Readable();
     int64_t Available(int64_t wanted);
     bool ConnectOnce();
     void Shutdown(int lingerMs);

@@ -39,6 +39,7 @@ int TSessionEngine::RunAcquisition(bool viewOnly) {
     firstIndex = firstQuadripole;
     expectedIndex = firstQuadripole;
     stopEchoPending_ = false;
+    pauseEchoPending_ = false;
 
     try {
         Prepare(viewOnly);
@@ -46,9 +47,11 @@ int TSessionEngine::RunAcquisition(bool viewOnly) {
             if (closing)
                 return RunClosing;
             const int64_t t0 = UiHooks().TickMs();
-            pauseTag = 0;
+            // Stop and Pause requests stay pending until a wait serves them:
+            // with an instrument that keeps batches coming back to back, the
+            // only moments the window can take a click are while a batch is
+            // handled, and dropping those would make Stop unreachable.
             restartTag = 0;
-            stopTag = 0;
             view_.SetButtonVisible(TButtonId::ReStart, false);
 
             int c = 0;
@@ -232,24 +235,11 @@ int TSessionEngine::WaitForCycleByte(int& c) {
             c = link_->ReadByteTimed(acq::kControlEchoTimeoutMs);
             pauseTag = 0;
             if (c == acq::kPauseRequest) {
-                link_->WriteByte(acq::kPauseRequest);
-                view_.SetButtonVisible(TButtonId::ReStart, true);
-                PumpMessages();
-                view_.FocusButton(TButtonId::ReStart);
-                // Paused until Restart, or until the instrument speaks.
-                while (restartTag != 1) {
-                    c = link_->ReadByteTimed(acq::kBatchPollMs);
-                    if (c >= 0 || !LinkOpen())
-                        break;
-                    PumpMessages();
-                }
-                restartTag = 0;
-                view_.SetButtonVisible(TButtonId::ReStart, false);
-                if (c != acq::kBatchMarker && c != acq::kEndMarker) {
-                    if (LinkOpen())
-                        link_->WriteByte(acq::kPauseRequest); // resume
-                    c = 0;
-                }
+                c = HoldPause();
+            } else if (c == acq::kBatchMarker || c == acq::kEndMarker) {
+                // The instrument had already begun its next batch: the echo
+                // follows it, and the pause starts then.
+                pauseEchoPending_ = true;
             }
         }
         if (c == 0)
@@ -258,11 +248,39 @@ int TSessionEngine::WaitForCycleByte(int& c) {
             link_->WriteByte(acq::kStopRequest);
             stopEchoPending_ = false;
             c = 0;
+        } else if (c == acq::kPauseRequest && pauseEchoPending_) {
+            pauseEchoPending_ = false;
+            c = HoldPause();
         }
         SetProgress1Maximum(25200000);
         PumpMessages();
-        if (!LinkOpen())
+        // A marker that arrived before the peer hung up still counts: an
+        // instrument may close its side right after its final '$'.
+        if (c != acq::kBatchMarker && c != acq::kEndMarker && !LinkOpen())
             return RunLinkLost;
     } while (c != acq::kBatchMarker && c != acq::kEndMarker);
     return 0;
+}
+
+int TSessionEngine::HoldPause() {
+    link_->WriteByte(acq::kPauseRequest);
+    view_.SetButtonVisible(TButtonId::ReStart, true);
+    PumpMessages();
+    view_.FocusButton(TButtonId::ReStart);
+    // Paused until Restart, or until the instrument speaks.
+    int c = -1;
+    while (restartTag != 1) {
+        c = link_->ReadByteTimed(acq::kBatchPollMs);
+        if (c >= 0 || !LinkOpen())
+            break;
+        PumpMessages();
+    }
+    restartTag = 0;
+    view_.SetButtonVisible(TButtonId::ReStart, false);
+    if (c != acq::kBatchMarker && c != acq::kEndMarker) {
+        if (LinkOpen())
+            link_->WriteByte(acq::kPauseRequest); // resume
+        c = 0;
+    }
+    return c;
 }

@@ -35,7 +35,7 @@ int TSessionEngine::ReadRecordBytes(uint8_t* buf, int n, int patience) {
         const int b = link_->ReadByteTimed(acq::kByteWaitMs);
         if (b < 0) {
             ++silent;
-            if (!LinkOpen())
+            if (!LinkReadable())
                 break;
             continue;
         }
@@ -150,7 +150,7 @@ TSessionEngine::BatchOutcome TSessionEngine::ObtainLiveBatch() {
                 ++slot;
             }
         }
-        if (!LinkOpen())
+        if (!LinkReadable())
             return BatchOutcome::LinkLost;
     }
     return BatchOutcome::Ready;

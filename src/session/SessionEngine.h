@@ -122,6 +122,13 @@ private:
     void Prepare(bool viewOnly);
     // Reads one cycle byte while serving the operator's requests.
     int WaitForCycleByte(int& c);
+    // Holds a confirmed pause until Restart or a byte from the instrument;
+    // returns the cycle byte ('#', '$' or 0).
+    int HoldPause();
+    // Open, or closed by the peer with its last bytes still to be read.
+    bool LinkReadable() const {
+        return link_ && (link_->GetState() > 0 || link_->InputCount() > 0);
+    }
 
     BatchOutcome ObtainLiveBatch();
     BatchOutcome ObtainReplayBatch(bool viewOnly, int& result);
@@ -160,4 +167,6 @@ private:
     bool controlsOffered_ = true;
     // A Stop whose echo was preceded by a batch still awaits confirmation.
     bool stopEchoPending_ = false;
+    // The same for a Pause.
+    bool pauseEchoPending_ = false;
 };

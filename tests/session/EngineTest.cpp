@@ -149,7 +149,7 @@ TEST(EngineRun, BatchRunningPastTheSequenceIsCutAtItsEnd) {
     EXPECT_EQ(ReadBin(rig.engine.binFileName).size(), 6u);
 }
 
-TEST(EngineControls, ClickWhileABatchIsHandledIsLost) {
+TEST(EngineControls, ClickWhileABatchIsHandledIsServedAtTheNextWait) {
     TEngineRig rig(12, 4);
     rig.settings.activeCrcCheck = false;
     rig.prepare = [](TWiredScript& s) {
@@ -161,8 +161,8 @@ TEST(EngineControls, ClickWhileABatchIsHandledIsLost) {
             rig.engine.StopBtnClick();
     };
     EXPECT_EQ(rig.Run(), RunCompleted);
-    EXPECT_TRUE(rig.script->controlBytes.empty());
-    EXPECT_EQ(rig.view.batches.size(), 3u);
+    EXPECT_EQ(rig.script->controlBytes, (std::vector<uint8_t>{0xA5, 0xA5}));
+    EXPECT_EQ(rig.view.batches.size(), 1u);
 }
 
 TEST(EngineControls, StopDuringTheWaitIsEchoedConfirmedAndEnds) {
@@ -305,14 +305,15 @@ TEST(EngineRun, RhoOnlyRunWritesNoFiles) {
         l->Close();
         rig.link = l.get();
         auto* link = l.get();
-        int stage = -1;
-        link->onStarved = [link, &stage] {
-            if (stage == -1) {
+        auto stagePtr = std::make_shared<int>(-1);
+        link->onStarved = [link, stagePtr] {
+            if (*stagePtr == -1) {
                 link->Answer({'S', 'U'});
-                stage = 0;
+                *stagePtr = 0;
             }
         };
-        link->instrument = [link, &stage](uint8_t b) {
+        link->instrument = [link, stagePtr](uint8_t b) {
+            int& stage = *stagePtr;
             if (stage == 0 && b == 'U') {
                 link->Answer('X');
                 link->Answer({9, 9, 9, 9, 'R', 'H', 'O', 0, 0, 0, 0, 0, 0, 0, 0});

@@ -1,0 +1,414 @@
+// The whole chain against the instrument emulator, over loopback TCP and a
+// pseudo-terminal: every record the emulator sent with a good check word must
+// be in the ".bin" file, in order, with the same rho bit for bit.
+#include "AcquisitionFiles.h"
+#include "EngineHarness.h"
+#include "Linkfactory.h"
+#include "SessionEngine.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QThread>
+
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct TruthRow {
+    int acquisition = 0;
+    int index = 0;
+    int channel = 0;
+    int attempt = 0;
+    float rho = 0;
+    bool damaged = false;
+    std::string fault;
+};
+
+std::vector<TruthRow> ReadTruth(const std::string& path) {
+    std::vector<TruthRow> rows;
+    std::ifstream in(path);
+    std::string line;
+    std::getline(in, line); // header
+    while (std::getline(in, line)) {
+        std::vector<std::string> f;
+        std::stringstream ss(line);
+        std::string cell;
+        while (std::getline(ss, cell, ','))
+            f.push_back(cell);
+        if (f.size() < 25)
+            continue;
+        TruthRow r;
+        r.acquisition = std::stoi(f[0]);
+        r.index = std::stoi(f[1]);
+        r.channel = std::stoi(f[2]);
+        r.attempt = std::stoi(f[3]);
+        r.rho = std::stof(f[20]);
+        r.damaged = f[24] == "1";
+        r.fault = f.size() > 25 ? f[25] : "";
+        rows.push_back(r);
+    }
+    return rows;
+}
+
+std::vector<MeasureRecord> ReadBin(const std::string& path) {
+    std::vector<MeasureRecord> out;
+    TBinFileReader reader;
+    if (!reader.Open(path).ok)
+        return out;
+    MeasureRecord r;
+    while (reader.Next(r))
+        out.push_back(r);
+    return out;
+}
+
+uint32_t Bits(float f) {
+    uint32_t u;
+    std::memcpy(&u, &f, 4);
+    return u;
+}
+
+// Real clock, scripted answers, and a hook run on every pump.
+class TTestHooks : public TUiHooks {
+public:
+    std::function<void()> onPump;
+    std::vector<std::string> messages;
+    void Pump() override {
+        TUiHooks::Pump();
+        if (onPump)
+            onPump();
+    }
+    void ShowMessage(const std::string& text) override { messages.push_back(text); }
+    bool Confirm(const std::string&, const std::string&) override { return true; }
+    bool InputText(const std::string&, const std::string&, std::string&) override { return true; }
+};
+
+class TEmulator {
+public:
+    ~TEmulator() {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(5000);
+        }
+    }
+    // Starts the emulator; returns its first output line (port or device).
+    std::string Start(const QStringList& args) {
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.start(PYLORIX_EMULATOR, args);
+        if (!process.waitForStarted(10000))
+            return {};
+        QElapsedTimer t;
+        t.start();
+        while (!process.canReadLine() && t.elapsed() < 10000)
+            process.waitForReadyRead(200);
+        return process.readLine().trimmed().toStdString();
+    }
+    QProcess process;
+};
+
+// One acquisition (or more) recorded through the engine.
+struct TRecording {
+    testsupport::TempRoot root;
+    TTestHooks hooks;
+    TRecordingView view;
+    TSettings settings;
+    TSessionEngine engine{view, settings};
+    TEmulator emulator;
+    std::string truthPath;
+    std::vector<std::string> binFiles;
+
+    TRecording() {
+        SetUiHooks(&hooks);
+        truthPath = root.path() + "/truth.csv";
+        engine.maxRuns = 1;
+    }
+    ~TRecording() { SetUiHooks(nullptr); }
+
+    QStringList BaseArgs(const QStringList& extra) {
+        QStringList args = {
+            "--cycle-ms",     "0",    "--start-delay-ms", "100",
+            "--electrodes",   "24",   "--levels",         "4",
+            "--seed",         "7",    "--truth",          QString::fromStdString(truthPath),
+            "--idle-timeout", "20000"};
+        return args + extra;
+    }
+
+    bool StartTcp(int code, const QStringList& extra) {
+        const std::string port = emulator.Start(BaseArgs({"--listen", "127.0.0.1:0"}) + extra);
+        if (port.empty())
+            return false;
+        settings.connectionCode = code;
+        settings.ipAddress = "127.0.0.1:" + port;
+        engine.linkFactory = [](int c) { return CreateLink(c); };
+        return true;
+    }
+
+    bool StartPty(const QStringList& extra) {
+        const std::string device = emulator.Start(BaseArgs({"--pty"}) + extra);
+        if (device.empty())
+            return false;
+        settings.connectionCode = 3;
+        engine.linkFactory = [device](int c) {
+            TLinkOptions o;
+            o.serialDevice = device;
+            return CreateLink(c, o);
+        };
+        return true;
+    }
+
+    int Run() {
+        view.onBatch = [this](const TBatchInfo&) {
+            if (binFiles.empty() || binFiles.back() != engine.binFileName)
+                binFiles.push_back(engine.binFileName);
+        };
+        engine.Timer2Timer();
+        return engine.lastResult;
+    }
+};
+
+// Compares the recording with the truth of one acquisition: the last good
+// copy of every record sent is in the file at its index.
+void ExpectMatchesTruth(const std::vector<MeasureRecord>& records,
+                        const std::vector<TruthRow>& truth, int acquisition, bool checked,
+                        int* recovered = nullptr, int* unrecoverable = nullptr) {
+    std::map<int, std::vector<TruthRow>> byIndex;
+    for (const TruthRow& r : truth)
+        if (r.acquisition == acquisition)
+            byIndex[r.index].push_back(r);
+    ASSERT_FALSE(byIndex.empty());
+    int rec = 0;
+    int unrec = 0;
+    for (const auto& [index, copies] : byIndex) {
+        ASSERT_LT(size_t(index), records.size()) << "index " << index;
+        const TruthRow& last = copies.back();
+        const MeasureRecord& r = records[size_t(index)];
+        if (!last.damaged) {
+            EXPECT_EQ(Bits(r.rho), Bits(last.rho)) << "index " << index;
+            EXPECT_EQ(r.quadripoleIndex, index);
+            if (copies.size() > 1)
+                ++rec;
+        } else {
+            EXPECT_EQ(r.rho, NoDataValue) << "index " << index;
+            ++unrec;
+        }
+        (void)checked;
+    }
+    if (recovered)
+        *recovered = rec;
+    if (unrecoverable)
+        *unrecoverable = unrec;
+}
+
+} // namespace
+
+TEST(EndToEnd, WiredCheckedModeOverTcpRecoversDamagedRecords) {
+    TRecording t;
+    ASSERT_TRUE(t.StartTcp(100, {"--corrupt", "0.05", "--exit-when-done"}));
+    EXPECT_EQ(t.Run(), RunCompleted);
+    EXPECT_EQ(t.view.status, "Sequence completed !  ");
+    const auto records = ReadBin(t.engine.binFileName);
+    int recovered = 0;
+    int unrecoverable = 0;
+    ExpectMatchesTruth(records, ReadTruth(t.truthPath), 1, true, &recovered, &unrecoverable);
+    EXPECT_GT(recovered, 0);
+    EXPECT_EQ(unrecoverable, 0);
+    ASSERT_FALSE(t.view.batches.empty());
+    EXPECT_EQ(t.view.batches.back().recoveredCount, recovered);
+    EXPECT_EQ(fs::file_size(t.engine.heqFileName), kHeqFileSize);
+}
+
+TEST(EndToEnd, UncheckedModeCountsDamagedRecordsAsUnrecoverable) {
+    TRecording t;
+    t.settings.activeCrcCheck = false;
+    ASSERT_TRUE(t.StartTcp(100, {"--corrupt", "0.05", "--exit-when-done"}));
+    EXPECT_EQ(t.Run(), RunCompleted);
+    int unrecoverable = 0;
+    ExpectMatchesTruth(ReadBin(t.engine.binFileName), ReadTruth(t.truthPath), 1, false, nullptr,
+                       &unrecoverable);
+    EXPECT_GT(unrecoverable, 0);
+    EXPECT_EQ(t.view.batches.back().unrecoverableCount, unrecoverable);
+}
+
+TEST(EndToEnd, RhoOnlyRunKeepsNoFiles) {
+    TRecording t;
+    t.settings.rhoOnly = true;
+    ASSERT_TRUE(t.StartTcp(100, {"--exit-when-done"}));
+    EXPECT_EQ(t.Run(), RunCompleted);
+    const auto truth = ReadTruth(t.truthPath);
+    EXPECT_EQ(t.view.distributionValues.size(), truth.size());
+    EXPECT_TRUE(fs::is_empty(DataFolder()));
+}
+
+TEST(EndToEnd, WifiAcquisitionKeepsItsRawFile) {
+    TRecording t;
+    ASSERT_TRUE(t.StartTcp(
+        200, {"--generation", "wifi", "--channels", "8", "--corrupt", "0.03", "--exit-when-done"}));
+    EXPECT_EQ(t.Run(), RunCompleted);
+    const auto records = ReadBin(t.engine.binFileName);
+    ExpectMatchesTruth(records, ReadTruth(t.truthPath), 1, true);
+    const std::string rpp = fs::path(t.engine.binFileName).replace_extension(".rpp").string();
+    EXPECT_EQ(fs::file_size(rpp), records.size() * 4096);
+    // Wi-Fi records reach the colour-range statistics once complete.
+    EXPECT_EQ(t.view.distributionValues.size(), records.size());
+}
+
+TEST(EndToEnd, MovingArrayAcquisitionIsRecorded) {
+    TRecording t;
+    ASSERT_TRUE(t.StartTcp(
+        200, {"--generation", "wifi", "--moving-array", "--positions", "12", "--exit-when-done"}));
+    EXPECT_EQ(t.Run(), RunCompleted);
+    const auto records = ReadBin(t.engine.binFileName);
+    EXPECT_FALSE(records.empty());
+    EXPECT_EQ(records.size(), ReadTruth(t.truthPath).size());
+}
+
+TEST(EndToEnd, WiredAcquisitionOverAPseudoTerminal) {
+    TRecording t;
+    ASSERT_TRUE(t.StartPty({"--exit-when-done"}));
+    EXPECT_EQ(t.Run(), RunCompleted);
+    ExpectMatchesTruth(ReadBin(t.engine.binFileName), ReadTruth(t.truthPath), 1, true);
+}
+
+TEST(EndToEnd, BadAnnouncementsAndSkipsAreHandled) {
+    TRecording t;
+    ASSERT_TRUE(t.StartTcp(100, {"--bad-count", "--skip", "20:3", "--exit-when-done"}));
+    EXPECT_EQ(t.Run(), RunCompleted);
+    ASSERT_FALSE(t.view.batches.empty());
+    EXPECT_EQ(t.view.batches.back().skippedCount, 3);
+    const auto records = ReadBin(t.engine.binFileName);
+    const auto truth = ReadTruth(t.truthPath);
+    // The file holds the records in the order they came, skips left out.
+    ASSERT_EQ(records.size(), truth.size());
+    for (size_t i = 0; i < truth.size(); ++i)
+        EXPECT_EQ(Bits(records[i].rho), Bits(truth[i].rho)) << i;
+}
+
+TEST(EndToEnd, DroppedLinkLeavesCompleteFiles) {
+    TRecording t;
+    ASSERT_TRUE(t.StartTcp(100, {"--drop-after", "5"}));
+    EXPECT_EQ(t.Run(), RunLinkLost);
+    ASSERT_FALSE(t.view.errors.empty());
+    EXPECT_EQ(t.view.errors.back(), "Sequence not ended !");
+    const auto size = fs::file_size(t.engine.binFileName);
+    EXPECT_EQ((size - 1029) % 304, 0u);
+    const auto records = ReadBin(t.engine.binFileName);
+    const auto truth = ReadTruth(t.truthPath);
+    ASSERT_EQ(records.size(), truth.size());
+    for (size_t i = 0; i < truth.size(); ++i)
+        EXPECT_EQ(Bits(records[i].rho), Bits(truth[i].rho)) << i;
+}
+
+TEST(EndToEnd, StopAndPauseAreServedDuringTheWait) {
+    TRecording t;
+    ASSERT_TRUE(t.StartTcp(100, {"--cycle-ms", "30", "--exit-when-done"}));
+    bool paused = false;
+    bool restarted = false;
+    bool stopped = false;
+    t.hooks.onPump = [&] {
+        const size_t n = t.view.batches.size();
+        if (n == 2 && !paused) {
+            paused = true;
+            t.engine.PauseBtnClick();
+        }
+        if (paused && !restarted && t.view.visible[TButtonId::ReStart]) {
+            restarted = true;
+            t.engine.ReStartBtnClick();
+        }
+        if (n == 5 && !stopped) {
+            stopped = true;
+            t.engine.StopBtnClick();
+        }
+    };
+    EXPECT_EQ(t.Run(), RunCompleted);
+    EXPECT_TRUE(restarted);
+    const auto records = ReadBin(t.engine.binFileName);
+    const auto truth = ReadTruth(t.truthPath);
+    EXPECT_LT(records.size(), 100u);
+    EXPECT_EQ(records.size(), truth.size());
+    const bool stoppedShown =
+        std::any_of(t.view.statuses.begin(), t.view.statuses.end(), [](const std::string& s) {
+            return s.size() > 8 && s.compare(s.size() - 8, 8, " Stopped") == 0;
+        });
+    EXPECT_TRUE(stoppedShown);
+}
+
+TEST(EndToEnd, TwoAcquisitionsOnOneConnection) {
+    TRecording t;
+    t.engine.maxRuns = 2;
+    ASSERT_TRUE(t.StartTcp(100, {"--repeat", "2", "--exit-when-done"}));
+    EXPECT_EQ(t.Run(), RunCompleted);
+    EXPECT_EQ(t.engine.runsDone, 2);
+    ASSERT_EQ(t.binFiles.size(), 2u);
+    const auto truth = ReadTruth(t.truthPath);
+    // Names are by the second: two quick runs may share one pair of files.
+    if (t.binFiles[0] != t.binFiles[1])
+        ExpectMatchesTruth(ReadBin(t.binFiles[0]), truth, 1, true);
+    ExpectMatchesTruth(ReadBin(t.binFiles[1]), truth, 2, true);
+}
+
+TEST(EndToEnd, ReplayReproducesTheRecordedBatches) {
+    TRecording t;
+    ASSERT_TRUE(t.StartTcp(100, {"--exit-when-done"}));
+    ASSERT_EQ(t.Run(), RunCompleted);
+    std::vector<int> live;
+    for (const TBatchInfo& b : t.view.batches)
+        live.push_back(b.batchRecords);
+
+    TRecordingView view;
+    TSettings settings;
+    TSessionEngine replay(view, settings);
+    EXPECT_EQ(replay.ReplayFile(t.engine.heqFileName, true), RunCompleted);
+    std::vector<int> replayed;
+    for (const TBatchInfo& b : view.batches)
+        replayed.push_back(b.batchRecords);
+    EXPECT_EQ(replayed, live);
+}
+
+TEST(EndToEnd, KilledRecorderLeavesWholeRecords) {
+    testsupport::TempRoot root;
+    TEmulator emulator;
+    const std::string truth = root.path() + "/truth.csv";
+    const std::string port =
+        emulator.Start({"--listen", "127.0.0.1:0", "--cycle-ms", "20", "--start-delay-ms", "100",
+                        "--truth", QString::fromStdString(truth), "--exit-when-done"});
+    ASSERT_FALSE(port.empty());
+    QProcess recorder;
+    recorder.start(PYLORIX_RECORDER,
+                   {"--connection", "100", "--address", QString::fromStdString("127.0.0.1:" + port),
+                    "--data-root", QString::fromStdString(root.path()), "--runs", "1", "--yes"});
+    ASSERT_TRUE(recorder.waitForStarted(10000));
+    // Wait until a few batches are on disk, then kill without warning.
+    const fs::path folder = fs::path(root.path()) / "Pylorix Data";
+    fs::path bin;
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 20000) {
+        std::error_code ec;
+        if (fs::is_directory(folder, ec))
+            for (const auto& e : fs::directory_iterator(folder, ec))
+                if (e.path().extension() == ".bin")
+                    bin = e.path();
+        if (!bin.empty() && fs::file_size(bin, ec) > 1029 + 20 * 304)
+            break;
+        QThread::msleep(20);
+    }
+    ASSERT_FALSE(bin.empty());
+    ::kill(pid_t(recorder.processId()), SIGKILL);
+    recorder.waitForFinished(5000);
+    const auto size = fs::file_size(bin);
+    EXPECT_EQ((size - 1029) % 304, 0u);
+    const auto records = ReadBin(bin.string());
+    const auto rows = ReadTruth(truth);
+    ASSERT_LE(records.size(), rows.size());
+    for (size_t i = 0; i < records.size(); ++i)
+        EXPECT_EQ(Bits(records[i].rho), Bits(rows[i].rho)) << i;
+}
