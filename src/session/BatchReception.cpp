@@ -7,6 +7,7 @@
 #include "InstrumentRecords.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 namespace {
@@ -169,7 +170,7 @@ void TSessionEngine::ShowEstimate() {
 }
 
 int TSessionEngine::CompleteBatch(bool viewOnly) {
-    const int64_t completionStart = UiHooks().TickMs();
+    const auto completionStart = std::chrono::steady_clock::now();
     SetProgress1Maximum(2520);
     PumpMessages();
     if (!replayMode) {
@@ -251,7 +252,9 @@ int TSessionEngine::CompleteBatch(bool viewOnly) {
     info.skippedCount = counters.skippedCount;
     info.unrecoverableCount = counters.unrecoverableCount;
     info.recoveredCount = counters.recoveredCount;
-    info.completionMs = UiHooks().TickMs() - completionStart;
+    info.completionMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
+                                                                  completionStart)
+                            .count();
     Quietly([&] { view_.BatchCompleted(info); });
     return result;
 }

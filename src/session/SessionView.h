@@ -21,7 +21,7 @@ struct TBatchInfo {
     int32_t unrecoverableCount = 0;
     int32_t recoveredCount = 0;
     std::string estimate;
-    int64_t completionMs = 0; // time spent completing the batch
+    double completionMs = 0; // time spent completing the batch
 };
 
 class TSessionView {

@@ -263,9 +263,21 @@ TEST(EndToEnd, WifiAcquisitionKeepsItsRawFile) {
 
 TEST(EndToEnd, MovingArrayAcquisitionIsRecorded) {
     TRecording t;
-    ASSERT_TRUE(t.StartTcp(
-        200, {"--generation", "wifi", "--moving-array", "--positions", "12", "--exit-when-done"}));
+    ASSERT_TRUE(t.StartTcp(200, {"--generation", "wifi", "--moving-array", "--positions", "12",
+                                 "--cycle-ms", "20", "--exit-when-done"}));
+    // Reset during a moving-array run resets the trip counter, not the link.
+    bool reset = false;
+    t.hooks.onPump = [&] {
+        if (!reset && t.view.batches.size() == 2) {
+            reset = true;
+            EXPECT_EQ(t.engine.Device().movingArrayMode, 1);
+            t.engine.ResetBitBtnClick();
+        }
+    };
     EXPECT_EQ(t.Run(), RunCompleted);
+    EXPECT_TRUE(reset);
+    EXPECT_NE(std::find(t.view.statuses.begin(), t.view.statuses.end(), "Reset Trip counter..."),
+              t.view.statuses.end());
     const auto records = ReadBin(t.engine.binFileName);
     EXPECT_FALSE(records.empty());
     EXPECT_EQ(records.size(), ReadTruth(t.truthPath).size());
