@@ -60,6 +60,7 @@ void TConsoleView::EndProgressLine() {
 
 void TConsoleView::SetStatus(const std::string& caption) {
     status_ = caption;
+    lastQuestion_.clear();
     if (caption.empty() || caption == lastPrinted_ || IsBatchCaption(caption))
         return;
     EndProgressLine();
@@ -82,8 +83,19 @@ void TConsoleView::ShowError(const std::string& text) {
 bool TConsoleView::AskOkCancel(const std::string& caption, const std::string& text) {
     EndProgressLine();
     const std::string shown = caption.empty() ? text : caption + ": " + text;
+    if (cancelRequested && cancelRequested())
+        return false;
     if (yes) {
+        // The same question again means the link is still waiting (a USB
+        // cable not plugged in yet): ask once a second, say it once.
+        if (shown == lastQuestion_) {
+            UiHooks().SleepMs(1000);
+            PumpMessages();
+            return !(cancelRequested && cancelRequested());
+        }
+        lastQuestion_ = shown;
         std::fprintf(out_, "%s -> OK\n", shown.c_str());
+        std::fflush(out_);
         return true;
     }
     if (!Interactive()) {

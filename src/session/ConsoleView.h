@@ -28,6 +28,8 @@ public:
     bool progressLine = false;
     // Called when the session timer fires.
     std::function<void()> onTimer;
+    // True once the operator asked to stop (Ctrl+C): questions get Cancel.
+    std::function<bool()> cancelRequested;
     // Results and errors of the runs so far.
     std::vector<int> results;
     std::vector<std::string> errors;
@@ -90,6 +92,7 @@ private:
     std::string lastPrinted_;
     bool lineOpen_ = false;
     int lastTenth_ = -1;
+    std::string lastQuestion_;
     QTimer timer_;
     TSectionImaging section_;
     TColorScale colors_;

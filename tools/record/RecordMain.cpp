@@ -100,6 +100,7 @@ int main(int argc, char** argv) {
 
     TConsoleView console(stdout, stderr);
     console.yes = parser.isSet(yes);
+    console.cancelRequested = [] { return interrupted != 0; };
     console.progressLine = isatty(fileno(stdout)) != 0;
     SetUiHooks(&console);
     TSessionEngine engine(console, settings);
