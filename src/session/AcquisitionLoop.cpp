@@ -23,6 +23,15 @@ void TSessionEngine::SetProgress1Maximum(int maximum) {
 }
 
 int TSessionEngine::RunAcquisition(bool viewOnly) {
+    const int result = RunAcquisitionSteps(viewOnly);
+    // Closing the window closes the link under the loop: that is the
+    // operator leaving, not a lost instrument.
+    if (closing && result == RunLinkLost)
+        return RunClosing;
+    return result;
+}
+
+int TSessionEngine::RunAcquisitionSteps(bool viewOnly) {
     view_.FocusButton(TButtonId::Pause);
     std::memset(static_cast<void*>(batch), 0, sizeof batch);
     std::memset(raw, 0, sizeof raw);

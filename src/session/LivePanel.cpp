@@ -16,8 +16,8 @@ constexpr int kRowHeight = 22;
 constexpr int kRowSpacing = 3;
 constexpr int kLabelWidth = 44;
 constexpr int kNodeWidth = 70;
-constexpr int kCoordinateWidth = 92;
-constexpr int kChannelWidth = 112;
+constexpr int kCoordinateWidth = 80;
+constexpr int kChannelWidth = 96;
 constexpr int kGap = 24;
 
 QLocale PanelLocale() {

@@ -65,10 +65,14 @@ int TSessionEngine::ReplayFile(const std::string& heq, bool viewOnly) {
         view_.ShowError("Can't open \"" + binFileName + "\"");
         return -102;
     }
+    // A replay may run nested inside a live session that waits for Start:
+    // that session is still active once the replay is over.
     const bool wasReplay = replayMode;
+    const bool wasActive = sessionActive;
     replayMode = true;
     StartSession(viewOnly);
     replayMode = wasReplay;
+    sessionActive = wasActive;
     replayReader_.Close();
     return lastResult;
 }

@@ -117,6 +117,7 @@ private:
     void ReportResult(int result);
     void SetRunControlsEnabled(bool enabled);
 
+    int RunAcquisitionSteps(bool viewOnly);
     int RunStartLive();
     int RunStartReplay();
     void Prepare(bool viewOnly);

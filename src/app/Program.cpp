@@ -1,0 +1,19 @@
+#include "Program.h"
+
+TProgram::TProgram(const TCommandLine& line, TMainFrmOptions options)
+    : mainFrm(WithConnection(options, line)), rangeFrm(&mainFrm.colorScale(), &mainFrm),
+      aboutBoxFrm(&mainFrm), settingsFrm(mainFrm.settings(), &mainFrm) {
+    hooks.SetParentWindow(&mainFrm);
+    hooks.SetAutoConfirm(line.yes);
+    SetUiHooks(&hooks);
+    // An address given on the command line wins over the stored one.
+    if (!line.address.isEmpty())
+        mainFrm.settings().ipAddress = line.address.toStdString();
+    mainFrm.AttachRangeDialog(&rangeFrm);
+    mainFrm.AttachAboutBox(&aboutBoxFrm);
+    mainFrm.AttachSettingsDialog(&settingsFrm);
+}
+
+TProgram::~TProgram() {
+    SetUiHooks(nullptr);
+}

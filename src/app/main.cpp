@@ -1,0 +1,53 @@
+// pylorix: the monitor program.
+#include "CommandLine.h"
+#include "Linkfactory.h"
+#include "Program.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QIcon>
+#include <QMessageBox>
+
+#include <cstdio>
+
+int main(int argc, char** argv) {
+    // Read before the application object exists, so that --help works
+    // without a display.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const TCommandLine line = ParseCommandLine(arguments);
+    const QString program = QStringLiteral("pylorix");
+    if (line.help) {
+        std::fputs(CommandLineUsage(program).toLocal8Bit().constData(), stdout);
+        return 0;
+    }
+    if (!line.error.isEmpty()) {
+        std::fprintf(stderr, "pylorix: %s\n\n%s", line.error.toLocal8Bit().constData(),
+                     CommandLineUsage(program).toLocal8Bit().constData());
+        return 2;
+    }
+    if (!line.dataRoot.isEmpty())
+        qputenv("PYLORIX_ROOT", QDir(line.dataRoot).absolutePath().toLocal8Bit());
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Pylorix"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Pylorix"));
+    QApplication::setApplicationVersion(QStringLiteral(PYLORIX_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("pylorix"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/pylorix/pylorix.png")));
+
+    TLinkOptions links = LinkOptionsFromArguments(arguments);
+    if (!line.serialDevice.isEmpty())
+        links.serialDevice = line.serialDevice.toStdString();
+    SetDefaultLinkOptions(links);
+
+    try {
+        TProgram windows(line);
+        windows.mainFrm.show();
+        return app.exec();
+    } catch (const std::exception& e) {
+        QMessageBox::critical(nullptr, QStringLiteral("Pylorix"), QString::fromLocal8Bit(e.what()));
+        return 1;
+    }
+}

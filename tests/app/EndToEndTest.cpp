@@ -1,0 +1,138 @@
+// The monitor against the instrument emulator over loopback TCP: a short
+// acquisition from the Start handshake to "Sequence completed !", the files
+// it leaves, and a picture of every page (the live panel and the progress
+// view also a third of the way through). Needs a real display (xvfb-run);
+// with PYLORIX_SCREENSHOT_DIR set the pictures are kept there.
+#include "AppHarness.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QScreen>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The emulator on a free port; the port is its first line of output.
+class TEmulator {
+public:
+    explicit TEmulator(const QStringList& extra) {
+        process_.setProgram(QStringLiteral(VARMEX_EMULATOR_PATH));
+        process_.setArguments(QStringList{"--listen", "127.0.0.1:0", "--quiet"} + extra);
+        process_.start();
+        if (!process_.waitForStarted(10000))
+            return;
+        QElapsedTimer clock;
+        clock.start();
+        while (!process_.canReadLine() && clock.elapsed() < 10000)
+            process_.waitForReadyRead(200);
+        port_ = QString::fromLatin1(process_.readLine()).trimmed().toInt();
+    }
+    ~TEmulator() {
+        process_.kill();
+        process_.waitForFinished(5000);
+    }
+    int port() const { return port_; }
+
+private:
+    QProcess process_;
+    int port_ = 0;
+};
+
+QImage GrabWindow(QWidget& window) {
+    QApplication::processEvents();
+    QScreen* screen = window.screen();
+    const QRect g = window.geometry();
+    return screen->grabWindow(0, g.x(), g.y(), g.width(), g.height()).toImage();
+}
+
+} // namespace
+
+TEST(MonitorEndToEnd, LiveAcquisitionFromTheEmulator) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs a display (run under xvfb-run)";
+    testsupport::TempRoot root;
+    TEmulator emulator({"--electrodes", "48", "--levels", "10", "--spacing", "2", "--cycle-ms", "5",
+                        "--start-delay-ms", "200", "--seed", "7"});
+    ASSERT_GT(emulator.port(), 0);
+
+    TCommandLine line =
+        ParseCommandLine({"pylorix", "100", "--address",
+                          QStringLiteral("127.0.0.1:%1").arg(emulator.port()), "--yes"});
+    TMainFrmOptions options;
+    options.keepAwake = false;
+    options.watchDevices = false;
+    TProgram program(line, options);
+    TMainFrm& w = program.mainFrm;
+    w.engine().maxRuns = 1; // one acquisition, then the session ends
+    w.setWindowState(Qt::WindowNoState);
+    w.move(0, 0);
+    w.show();
+
+    QString out = qEnvironmentVariable("PYLORIX_SCREENSHOT_DIR");
+    QTemporaryDir scratch;
+    if (out.isEmpty())
+        out = scratch.path();
+    QDir().mkpath(out);
+    QTabWidget* pages = w.pageControl();
+
+    // Pictures of the live and progress pages halfway through: taken from
+    // a timer, which runs while the session pumps events.
+    int liveShots = 0;
+    QTimer midRun;
+    QObject::connect(&midRun, &QTimer::timeout, [&] {
+        const TSessionEngine& e = w.engine();
+        if (liveShots == 2 || e.quadripoleCount == 0 || e.batchesDone < 1 ||
+            w.ProgressBar2()->Position() * 10 < w.ProgressBar2()->Maximum() * 3)
+            return;
+        pages->setCurrentIndex(liveShots == 0 ? 0 : 1);
+        const QImage shot = GrabWindow(w);
+        shot.save(out + (liveShots == 0 ? "/acquisition.png" : "/progress.png"));
+        ++liveShots;
+    });
+    midRun.start(100);
+
+    // The session runs inside the timer's event; it returns after the run.
+    QElapsedTimer clock;
+    clock.start();
+    while (w.engine().runsDone < 1 && clock.elapsed() < 90000)
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    ASSERT_EQ(w.engine().runsDone, 1) << "status: " << w.Status();
+    EXPECT_EQ(w.engine().lastResult, RunCompleted);
+    EXPECT_EQ(w.Status(), "Sequence completed !  ");
+    EXPECT_EQ(w.findChild<QWidget*>("StopBtn")->isHidden(), true);
+
+    const int quadripoles = w.engine().quadripoleCount;
+    ASSERT_GT(quadripoles, 10);
+    EXPECT_EQ(w.ProgressBar2()->Position(), w.ProgressBar2()->Maximum());
+    const fs::path bin(w.engine().binFileName);
+    const fs::path heq(w.engine().heqFileName);
+    ASSERT_TRUE(fs::exists(bin)) << bin;
+    ASSERT_TRUE(fs::exists(heq)) << heq;
+    EXPECT_EQ(bin.parent_path(), DataFolder());
+    EXPECT_EQ(fs::file_size(bin), 4u + 1 + 1024 + 304u * uint64_t(quadripoles));
+    EXPECT_EQ(fs::file_size(heq), 4u + 11 + 136 + 65536 + 320000);
+
+    midRun.stop();
+    EXPECT_EQ(liveShots, 2);
+    // A picture of every page.
+    const char* files[] = {"acquisition-end.png", "progress-end.png", "section.png",
+                           "distribution.png"};
+    for (int i = 0; i < 4; ++i) {
+        pages->setCurrentIndex(i);
+        for (int k = 0; k < 10; ++k)
+            QApplication::processEvents();
+        const QImage shot = GrabWindow(w);
+        ASSERT_FALSE(shot.isNull());
+        EXPECT_GE(shot.width(), 1000);
+        EXPECT_TRUE(shot.save(out + "/" + files[i])) << files[i];
+    }
+    w.close();
+}

@@ -1,0 +1,295 @@
+// The main window's lifecycle: its pages, size, command line and stored
+// connection, the settings button, replay, help, and closing while an
+// acquisition runs.
+#include "AppHarness.h"
+#include "EngineHarness.h"
+#include "SectionPage.h"
+#include "StatusStrip.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QTabWidget>
+
+namespace {
+
+TCommandLine Line(const QStringList& args) {
+    return ParseCommandLine(QStringList{"pylorix"} + args);
+}
+
+} // namespace
+
+TEST(CommandLine, ConnectionAndOptions) {
+    EXPECT_EQ(Line({}).connectionCode, 99);
+    EXPECT_EQ(Line({"3"}).connectionCode, 3);
+    EXPECT_EQ(Line({"abc"}).connectionCode, 99);
+    EXPECT_EQ(Line({"3x"}).connectionCode, 99);
+
+    const TCommandLine full = Line({"--address", "127.0.0.1:4000", "200", "7", "--yes",
+                                    "--serial-device=/dev/ttyUSB0", "--data-root", "/tmp/x"});
+    EXPECT_EQ(full.connectionCode, 200); // only the first plain argument counts
+    EXPECT_EQ(full.address, "127.0.0.1:4000");
+    EXPECT_EQ(full.serialDevice, "/dev/ttyUSB0");
+    EXPECT_EQ(full.dataRoot, "/tmp/x");
+    EXPECT_TRUE(full.yes);
+    EXPECT_TRUE(full.error.isEmpty());
+
+    EXPECT_TRUE(Line({"--help"}).help);
+    EXPECT_FALSE(Line({"--adress", "x"}).error.isEmpty());
+    EXPECT_FALSE(Line({"--address"}).error.isEmpty());
+}
+
+TEST(MainWindow, StartsOnTheAcquisitionPageWithItsComponents) {
+    testsupport::TempRoot root;
+    TProgramRig rig;
+    TMainFrm& w = rig.main();
+    EXPECT_EQ(w.windowTitle(), "Pylorix");
+    QTabWidget* pages = rig.Find<QTabWidget>("PageControl1");
+    ASSERT_NE(pages, nullptr);
+    const char* names[] = {"AcquisitonDataTb", "StateTb", "RhoTb", "DistributionTb", "DebugTb"};
+    const char* captions[] = {"  Acquisition", " Progress status", " Rho pseudo section",
+                              "Rho distribution", "Debug"};
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(pages->widget(i)->objectName(), names[i]);
+        EXPECT_EQ(pages->tabText(i), captions[i]);
+    }
+    EXPECT_FALSE(pages->isTabVisible(4)); // the Debug page is never shown
+    EXPECT_EQ(pages->currentWidget()->objectName(), "AcquisitonDataTb");
+
+    for (const char* name :
+         {"SettingsSpdBtn", "ResetBitBtn", "ProgressGB", "MainGB", "ProgressBar1", "ProgressBar2",
+          "RsOffImg", "Image2", "DataGB", "SpacingPannel", "AcqPannel"})
+        EXPECT_NE(w.findChild<QWidget*>(name), nullptr) << name;
+    for (const char* hidden : {"BatPannel", "ReStartBtn", "RhoOnlyLbl", "ErrorSetUp", "RsOnImg"})
+        EXPECT_TRUE(rig.Find(hidden)->isHidden()) << hidden;
+    EXPECT_TRUE(w.windowState() & Qt::WindowMaximized);
+    EXPECT_FALSE(w.SessionTimerEnabled());
+    EXPECT_EQ(rig.Find<QPushButton>("ResetBitBtn")->text(), " Reset  ");
+
+    // Moving-array runs hide the progress and section pages.
+    w.SetSectionTabsVisible(false);
+    EXPECT_FALSE(pages->isTabVisible(1));
+    EXPECT_FALSE(pages->isTabVisible(2));
+    w.SetSectionTabsVisible(true);
+    EXPECT_TRUE(pages->isTabVisible(2));
+}
+
+TEST(MainWindow, CannotBeMadeSmallerThanItsFirstSize) {
+    testsupport::TempRoot root;
+    TProgramRig rig;
+    TMainFrm& w = rig.main();
+    QSize expected(1040, 700);
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        expected = expected.boundedTo(screen->availableSize());
+    EXPECT_EQ(w.minimumSize(), expected);
+    w.setWindowState(Qt::WindowNoState);
+    w.resize(300, 200);
+    EXPECT_GE(w.width(), expected.width());
+    EXPECT_GE(w.height(), expected.height());
+}
+
+TEST(MainWindow, FirstArgumentHoldsOnlyWithoutSettingsFile) {
+    {
+        testsupport::TempRoot root;
+        TProgramRig rig(Line({"3"}));
+        EXPECT_EQ(rig.main().settings().connectionCode, 3);
+        EXPECT_EQ(rig.main().statusStrip()->portPictureIndex(), 4); // serial port 3
+    }
+    {
+        testsupport::TempRoot root;
+        TProgramRig rig(Line({"abc"}));
+        EXPECT_EQ(rig.main().settings().connectionCode, 99);
+    }
+    {
+        testsupport::TempRoot root;
+        WriteSettingsFile("[Settings]\nConnection=3\nIPAddress=10.1.2.3\n");
+        TProgramRig rig(Line({"3"}));
+        EXPECT_EQ(rig.main().settings().connectionCode, 200);
+        EXPECT_EQ(rig.main().settings().ipAddress, "10.1.2.3");
+        EXPECT_EQ(rig.main().statusStrip()->portPictureIndex(), 9);
+        // A TCP/IP connection keeps a link object ready for the next session.
+        QEvent poke(QEvent::User);
+        QCoreApplication::sendEvent(&rig.main(), &poke);
+        EXPECT_NE(rig.main().engine().Link(), nullptr);
+    }
+    {
+        // An address on the command line wins over the stored one.
+        testsupport::TempRoot root;
+        WriteSettingsFile("[Settings]\nConnection=4\nIPAddress=10.1.2.3\n");
+        TProgramRig rig(Line({"--address", "127.0.0.1:4100"}));
+        EXPECT_EQ(rig.main().settings().ipAddress, "127.0.0.1:4100");
+    }
+}
+
+TEST(MainWindow, StoredRhoOnlyShowsTheWarningLabel) {
+    testsupport::TempRoot root;
+    WriteSettingsFile("[Settings]\nRhoOnly=1\n");
+    TProgramRig rig;
+    EXPECT_FALSE(rig.Find("RhoOnlyLbl")->isHidden());
+    rig.program.settingsFrm.findChild<QCheckBox*>("RhoOnlyCb")->setChecked(false);
+    EXPECT_TRUE(rig.Find("RhoOnlyLbl")->isHidden());
+}
+
+TEST(MainWindow, SettingsButtonResetsOnlyWhenTheConnectionChanged) {
+    testsupport::TempRoot root;
+    TProgramRig rig;
+    TMainFrm& w = rig.main();
+    w.show();
+    TSettingsFrm& dialog = rig.program.settingsFrm;
+
+    rig.Find<QPushButton>("SettingsSpdBtn")->click();
+    ASSERT_TRUE(dialog.isVisible());
+    dialog.findChild<QPushButton*>("BitBtn1")->click();
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(w.Status(), "");
+    EXPECT_FALSE(w.SessionTimerEnabled());
+
+    rig.Find<QPushButton>("SettingsSpdBtn")->click();
+    ASSERT_TRUE(dialog.isVisible());
+    dialog.findChild<QRadioButton*>("ConnectionItem3")->click(); // Wi-Fi access point
+    dialog.findChild<QPushButton*>("BitBtn1")->click();
+    EXPECT_EQ(w.Status(), "Resetting...");
+    EXPECT_TRUE(w.SessionTimerEnabled());
+    EXPECT_EQ(w.settings().connectionCode, 200);
+    EXPECT_EQ(w.statusStrip()->portPictureIndex(), 9);
+    w.SetSessionTimerEnabled(false);
+}
+
+TEST(MainWindow, ConnectionChangedAsARunStartsIsTakenAfterTheRun) {
+    testsupport::TempRoot root;
+    TProgramRig rig;
+    TMainFrm& w = rig.main();
+    w.show();
+    rig.Find<QPushButton>("SettingsSpdBtn")->click();
+    rig.program.settingsFrm.findChild<QRadioButton*>("ConnectionItem1")->click();
+    // The instrument starts: the session closes the dialog.
+    w.SetSettingsControlsEnabled(false);
+    w.CloseSettingsDialog();
+    EXPECT_FALSE(rig.program.settingsFrm.isVisible());
+    EXPECT_NE(w.Status(), "Resetting...");
+    w.SetSettingsControlsEnabled(true); // the run has ended
+    QApplication::processEvents();
+    EXPECT_EQ(w.Status(), "Resetting...");
+    w.SetSessionTimerEnabled(false);
+}
+
+TEST(MainWindow, ViewFileReplaysTheSample) {
+    testsupport::TempRoot root;
+    if (SampleFolder().isEmpty())
+        GTEST_SKIP() << "no sample acquisition in this tree";
+    TProgramRig rig;
+    TMainFrm& w = rig.main();
+    w.show();
+    std::string offered;
+    w.chooseRecordedFile = [&](const std::string& folder, const std::string& name) {
+        offered = name;
+        return folder + "/" + name;
+    };
+    auto* view = rig.program.settingsFrm.findChild<QPushButton*>("ViewFileBitBtn");
+    view->click();
+
+    EXPECT_EQ(offered, "Pylorix - DEMO.heq");
+    EXPECT_TRUE(std::filesystem::exists(DataFolder() / "Demo" / "Pylorix - DEMO.bin"));
+    EXPECT_TRUE(rig.hooks.messages.empty()) << rig.hooks.messages.front();
+    EXPECT_EQ(w.Status(), "Sequence simulation completed !  ");
+    EXPECT_TRUE(rig.Find<QPushButton>("ResetBitBtn")->isEnabled());
+    EXPECT_TRUE(view->isEnabled());
+    EXPECT_TRUE(w.SessionTimerEnabled());
+    // The bar reads full, so a new choice of section is drawn at once.
+    EXPECT_EQ(w.ProgressBar2()->Position(), w.ProgressBar2()->Maximum());
+    EXPECT_GT(w.colorScale().distributionValues.size(), 0u);
+    w.SetSessionTimerEnabled(false);
+}
+
+TEST(MainWindow, HelpOpensTheManualAtTheDialogsTopic) {
+    testsupport::TempRoot root;
+    TProgramRig rig;
+    TMainFrm& w = rig.main();
+    std::vector<QUrl> opened;
+    w.openUrl = [&](const QUrl& url) {
+        opened.push_back(url);
+        return true;
+    };
+    rig.program.settingsFrm.findChild<QPushButton*>("HelpBitBtn")->click();
+    w.ShowHelp(kHelpContents);
+    if (HelpUrl(kHelpContents).isEmpty())
+        GTEST_SKIP() << "no manual in this tree";
+    ASSERT_EQ(opened.size(), 2u);
+    EXPECT_EQ(opened[0].fragment(), "30");
+    EXPECT_TRUE(opened[0].toLocalFile().endsWith("help/index.html"));
+    EXPECT_FALSE(opened[1].hasFragment());
+
+    rig.program.settingsFrm.findChild<QPushButton*>("AboutBitBtn")->click();
+    EXPECT_TRUE(rig.program.aboutBoxFrm.isVisible());
+}
+
+TEST(MainWindow, EnablePanelControlsReachesNestedChildrenOnlyWhenAsked) {
+    QWidget panel;
+    auto* box = new QWidget(&panel);
+    auto* inner = new QLabel(box);
+    TMainFrm::EnablePanelControls(&panel, false, false);
+    EXPECT_FALSE(box->isEnabled());
+    TMainFrm::EnablePanelControls(&panel, true, false);
+    inner->setEnabled(false);
+    TMainFrm::EnablePanelControls(&panel, true, false);
+    EXPECT_FALSE(inner->isEnabled());
+    TMainFrm::EnablePanelControls(&panel, true, true);
+    EXPECT_TRUE(inner->isEnabled());
+}
+
+TEST(MainWindow, ClosingDuringAnAcquisitionEndsTheRunQuietly) {
+    testsupport::TempRoot root;
+    QGuiApplication::setQuitOnLastWindowClosed(false);
+    TProgramRig rig(Line({"3"}));
+    TMainFrm& w = rig.main();
+    w.show();
+    ScopedFakeHooks fake;
+    TFakeLink* link = nullptr;
+    std::unique_ptr<TWiredScript> script;
+    AcquisitionHeader header{};
+    header.channelCount = 4;
+    header.firstQuadripole = 0;
+    header.lastQuadripole = 39;
+    header.nodeCount = 48;
+    header.firstNode = 1;
+    header.lastNode = 48;
+    w.engine().linkFactory = [&](int) {
+        auto l = std::make_unique<TFakeLink>();
+        l->Close();
+        link = l.get();
+        script = std::make_unique<TWiredScript>(*l);
+        script->batches = TEngineRig::Regular(40, 4);
+        script->idlePolls = 3;
+        script->Start();
+        return l;
+    };
+    w.engine().protocolFactory = [&](int, TVarmexPro& d, TPortVirt&) {
+        return std::make_unique<TFakeProtocol>(d, header);
+    };
+    bool closed = false;
+    fake.hooks.onPump = [&] {
+        if (!closed && w.engine().batchesDone >= 2) {
+            closed = true;
+            w.close();
+        }
+    };
+    fake.hooks.onLimit = [&] {
+        if (link)
+            link->Close();
+    };
+    w.engine().Timer2Timer();
+
+    ASSERT_TRUE(closed);
+    EXPECT_EQ(w.Status(), "Closing Pylorix...");
+    EXPECT_TRUE(fake.hooks.messages.empty()) << fake.hooks.messages.front();
+    EXPECT_TRUE(rig.hooks.messages.empty());
+    EXPECT_FALSE(w.engine().sessionActive);
+    EXPECT_LT(w.engine().batchesDone, 10);
+    EXPECT_EQ(w.engine().lastResult, RunClosing);
+    EXPECT_TRUE(std::filesystem::exists(TSettings::FilePath())); // saved on the way out
+    EXPECT_FALSE(w.SessionTimerEnabled());
+}
