@@ -290,6 +290,39 @@ TEST(EndToEnd, WiredAcquisitionOverAPseudoTerminal) {
     ExpectMatchesTruth(ReadBin(t.engine.binFileName), ReadTruth(t.truthPath), 1, true);
 }
 
+TEST(EndToEnd, EmulatorOnAnExistingSerialDevice) {
+    // A socat pair stands for a null-modem cable between two serial ports.
+    testsupport::TempRoot root;
+    const std::string a = root.path() + "/ttyA";
+    const std::string b = root.path() + "/ttyB";
+    QProcess socat;
+    socat.start("socat", {QString::fromStdString("pty,raw,echo=0,link=" + a),
+                          QString::fromStdString("pty,raw,echo=0,link=" + b)});
+    if (!socat.waitForStarted(5000))
+        GTEST_SKIP() << "socat is not installed";
+    QElapsedTimer clock;
+    clock.start();
+    while ((!fs::exists(a) || !fs::exists(b)) && clock.elapsed() < 5000)
+        QThread::msleep(20);
+    ASSERT_TRUE(fs::exists(a) && fs::exists(b));
+
+    TRecording t;
+    ASSERT_FALSE(
+        t.emulator
+            .Start(t.BaseArgs({"--serial-device", QString::fromStdString(a), "--exit-when-done"}))
+            .empty());
+    t.settings.connectionCode = 2;
+    t.engine.linkFactory = [b](int c) {
+        TLinkOptions o;
+        o.serialDevice = b;
+        return CreateLink(c, o);
+    };
+    EXPECT_EQ(t.Run(), RunCompleted);
+    ExpectMatchesTruth(ReadBin(t.engine.binFileName), ReadTruth(t.truthPath), 1, true);
+    socat.terminate();
+    socat.waitForFinished(3000);
+}
+
 TEST(EndToEnd, BadAnnouncementsAndSkipsAreHandled) {
     TRecording t;
     ASSERT_TRUE(t.StartTcp(100, {"--bad-count", "--skip", "20:3", "--exit-when-done"}));
