@@ -13,7 +13,14 @@
 
 #include <csignal>
 #include <cstdio>
+
+#ifdef _WIN32
+#include <io.h>
+#define PYLORIX_ISATTY(f) _isatty(_fileno(f))
+#else
 #include <unistd.h>
+#define PYLORIX_ISATTY(f) isatty(fileno(f))
+#endif
 
 namespace {
 
@@ -101,7 +108,7 @@ int main(int argc, char** argv) {
     TConsoleView console(stdout, stderr);
     console.yes = parser.isSet(yes);
     console.cancelRequested = [] { return interrupted != 0; };
-    console.progressLine = isatty(fileno(stdout)) != 0;
+    console.progressLine = PYLORIX_ISATTY(stdout) != 0;
     SetUiHooks(&console);
     TSessionEngine engine(console, settings);
     console.engine = &engine;
