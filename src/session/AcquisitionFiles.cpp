@@ -60,19 +60,6 @@ FileStatus WriteFailure(const std::string& path) {
     return FileStatus::Fail("Can't write file \"" + path + "\": " + SystemReason());
 }
 
-FileStatus CreateOneLevel(const fs::path& folder) {
-    std::error_code ec;
-    if (fs::is_directory(folder, ec))
-        return FileStatus::Ok();
-    // One level only: a missing parent is an error the operator must see,
-    // not something to paper over by creating a tree somewhere unexpected.
-    if (!fs::create_directory(folder, ec) && !fs::is_directory(folder)) {
-        std::string shown = folder.string();
-        return FileStatus::Fail("Can't create directory \"" + shown + "\"");
-    }
-    return FileStatus::Ok();
-}
-
 int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
     y -= m <= 2;
     const int64_t era = (y >= 0 ? y : y - 399) / 400;
@@ -103,10 +90,22 @@ fs::path DataFolder() {
     return DataRoot() / "Pylorix Data";
 }
 
+FileStatus CreateFolderOneLevel(const fs::path& folder, const std::string& shown) {
+    std::error_code ec;
+    if (fs::is_directory(folder, ec))
+        return FileStatus::Ok();
+    // One level only: a missing parent is an error the operator must see,
+    // not something to paper over by creating a tree somewhere unexpected.
+    if (!fs::create_directory(folder, ec) && !fs::is_directory(folder, ec))
+        return FileStatus::Fail("Can't create directory \"" +
+                                (shown.empty() ? folder.string() : shown) + "\"");
+    return FileStatus::Ok();
+}
+
 FileStatus EnsureDataFolder() {
-    if (FileStatus s = CreateOneLevel(DataRoot()); !s)
+    if (FileStatus s = CreateFolderOneLevel(DataRoot()); !s)
         return s;
-    return CreateOneLevel(DataFolder());
+    return CreateFolderOneLevel(DataFolder());
 }
 
 std::string AcquisitionNameText(const char* name, size_t size) {

@@ -42,6 +42,9 @@ std::filesystem::path DataFolder();
 // Creates the root and the data folder when missing (one level each). The
 // failure message is: Can't create directory "<path>".
 FileStatus EnsureDataFolder();
+// Creates one folder level when missing; the message names `shown` (the
+// folder itself when empty).
+FileStatus CreateFolderOneLevel(const std::filesystem::path& folder, const std::string& shown = {});
 
 // acquisitionName as text: up to its first zero byte, at most `size` bytes.
 std::string AcquisitionNameText(const char* name, size_t size = kAcquisitionNameSize);

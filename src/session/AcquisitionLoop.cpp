@@ -3,19 +3,9 @@
 // operator's Stop, Pause, Restart and Reset requests while it waits.
 #include "SessionEngine.h"
 
+#include "Quietly.h"
+
 #include <cstring>
-
-namespace {
-
-// Display work never stops an acquisition.
-template <typename F> void Quietly(F&& f) {
-    try {
-        f();
-    } catch (const std::exception&) {
-    }
-}
-
-} // namespace
 
 void TSessionEngine::SetProgress1Maximum(int maximum) {
     if (TProgressBar* bar = view_.ProgressBar1())

@@ -3,23 +3,14 @@
 // appended to the files, shown, counted and estimated), live or replayed.
 #include "SessionEngine.h"
 
+#include "Quietly.h"
+
 #include "ByteOrder.h"
 #include "InstrumentRecords.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-
-namespace {
-
-template <typename F> void Quietly(F&& f) {
-    try {
-        f();
-    } catch (const std::exception&) {
-    }
-}
-
-} // namespace
 
 int TSessionEngine::ReadRecordBytes(uint8_t* buf, int n, int patience) {
     const int state = link_->GetState();

@@ -1,5 +1,6 @@
 #include "ConsoleView.h"
 
+#include "Quietly.h"
 #include "SessionEngine.h"
 
 #include <cctype>
@@ -27,13 +28,6 @@ bool IsBatchCaption(const std::string& s) {
     if (i == 0 || i >= s.size() || s[i] != '/')
         return false;
     return s.find(" Stopped") == std::string::npos;
-}
-
-template <typename F> void Quietly(F&& f) {
-    try {
-        f();
-    } catch (const std::exception&) {
-    }
 }
 
 } // namespace

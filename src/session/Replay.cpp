@@ -3,6 +3,8 @@
 // live acquisition, without any link traffic and without writing files.
 #include "SessionEngine.h"
 
+#include "Quietly.h"
+
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -14,13 +16,10 @@ namespace {
 constexpr const char* kSampleBase = "Pylorix - DEMO";
 
 bool EnsureFolder(const fs::path& folder, TSessionView& view) {
-    std::error_code ec;
-    if (fs::is_directory(folder, ec))
-        return true;
-    if (fs::create_directory(folder, ec) || fs::is_directory(folder, ec))
-        return true;
-    view.ShowError("Can't create directory \"" + folder.string() + "\"");
-    return false;
+    const FileStatus status = CreateFolderOneLevel(folder);
+    if (!status)
+        view.ShowError(status.message);
+    return status.ok;
 }
 
 // Copies a file unless the target exists: an operator's edited copy of the
@@ -111,11 +110,10 @@ TSessionEngine::BatchOutcome TSessionEngine::ObtainReplayBatch(bool viewOnly, in
     firstIndex += recordCount;
     if (firstIndex > lastQuadripole) {
         if (viewOnly) {
-            try {
+            Quietly([&] {
                 view_.FinishViewRange(quadripoleCount);
                 view_.AddDistributionPoints(batch, 0, settings_.showGapFillers, true, 0);
-            } catch (const std::exception&) {
-            }
+            });
             if (TProgressBar* bar = view_.ProgressBar2())
                 bar->SetMaximum(1);
         }
@@ -125,10 +123,7 @@ TSessionEngine::BatchOutcome TSessionEngine::ObtainReplayBatch(bool viewOnly, in
     recordCount = 0;
     for (int slot = 0;; ++slot) {
         batch[slot] = readAhead_;
-        try {
-            view_.AddDistributionValue(readAhead_.rho);
-        } catch (const std::exception&) {
-        }
+        Quietly([&] { view_.AddDistributionValue(readAhead_.rho); });
         ++recordCount;
         if (firstIndex + recordCount - 1 >= lastQuadripole)
             break;

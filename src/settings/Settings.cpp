@@ -27,14 +27,10 @@ int ReadInt(QSettings& ini, const char* key, int fallback) {
 }
 
 bool EnsureFolder(const fs::path& folder, const std::string& shown, std::string* message) {
-    std::error_code ec;
-    if (fs::is_directory(folder, ec))
-        return true;
-    if (fs::create_directory(folder, ec) || fs::is_directory(folder, ec))
-        return true;
-    if (message)
-        *message = "Can't create directory \"" + shown + "\"";
-    return false;
+    const FileStatus status = CreateFolderOneLevel(folder, shown);
+    if (!status && message)
+        *message = status.message;
+    return status.ok;
 }
 
 } // namespace

@@ -60,17 +60,6 @@ std::vector<TruthRow> ReadTruth(const std::string& path) {
     return rows;
 }
 
-std::vector<MeasureRecord> ReadBin(const std::string& path) {
-    std::vector<MeasureRecord> out;
-    TBinFileReader reader;
-    if (!reader.Open(path).ok)
-        return out;
-    MeasureRecord r;
-    while (reader.Next(r))
-        out.push_back(r);
-    return out;
-}
-
 uint32_t Bits(float f) {
     uint32_t u;
     std::memcpy(&u, &f, 4);

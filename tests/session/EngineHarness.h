@@ -11,6 +11,18 @@
 #include <map>
 #include <vector>
 
+// Every record of a ".bin" file, in order; empty when it cannot be read.
+inline std::vector<MeasureRecord> ReadBin(const std::string& path) {
+    std::vector<MeasureRecord> out;
+    TBinFileReader reader;
+    if (!reader.Open(path).ok)
+        return out;
+    MeasureRecord r;
+    while (reader.Next(r))
+        out.push_back(r);
+    return out;
+}
+
 class TRecordingView : public TSessionView {
 public:
     std::string status;

@@ -11,21 +11,6 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
-std::vector<MeasureRecord> ReadBin(const std::string& path) {
-    std::vector<MeasureRecord> out;
-    TBinFileReader reader;
-    if (!reader.Open(path).ok)
-        return out;
-    MeasureRecord r;
-    while (reader.Next(r))
-        out.push_back(r);
-    return out;
-}
-
-} // namespace
-
 TEST(EngineRun, WholeAcquisitionIsStoredInOrder) {
     TEngineRig rig(12, 4);
     rig.settings.activeCrcCheck = false;
