@@ -4,8 +4,8 @@
 // percentile) and the whole acquisition's wall time beside the time the same
 // bytes need on the wire at 273 000 baud.
 #include "ConsoleView.h"
-#include "Linkfactory.h"
-#include "SessionEngine.h"
+#include "engine/SessionEngine.h"
+#include "link/LinkFactory.h"
 
 #include <benchmark/benchmark.h>
 
@@ -35,20 +35,20 @@ void BM_EndToEndAcquisition(benchmark::State& state) {
         const std::string port = emulator.readLine().trimmed().toStdString();
 
         std::FILE* sink = std::fopen("/dev/null", "w");
-        TConsoleView view(sink, sink);
+        ConsoleView view(sink, sink);
         view.yes = true;
         SetUiHooks(&view);
-        TSettings settings;
+        Settings settings;
         settings.connectionCode = 100;
         settings.ipAddress = "127.0.0.1:" + port;
-        TSessionEngine engine(view, settings);
+        SessionEngine engine(view, settings);
         view.engine = &engine;
         engine.maxRuns = 1;
         engine.linkFactory = [](int c) { return CreateLink(c); };
 
         QElapsedTimer wall;
         wall.start();
-        engine.Timer2Timer();
+        engine.OnSessionTimer();
         const double wallS = double(wall.nsecsElapsed()) / 1e9;
         SetUiHooks(nullptr);
         std::fclose(sink);
@@ -56,7 +56,7 @@ void BM_EndToEndAcquisition(benchmark::State& state) {
 
         std::vector<double> times;
         int64_t records = 0;
-        for (const TBatchInfo& b : view.batches) {
+        for (const BatchInfo& b : view.batches) {
             times.push_back(b.completionMs);
             records += b.batchRecords;
         }

@@ -1,14 +1,14 @@
 // Speed of the section imaging on the largest sequence the instrument
 // holds: 20 parallel lines of 96 electrodes, 10 channels, 16000
 // quadripoles.
-#include "ColorScale.h"
-#include "SectionGeometry.h"
 #include "SyntheticSequence.h"
+#include "imaging/ColorScale.h"
+#include "imaging/SectionGeometry.h"
 
 #include <benchmark/benchmark.h>
 
 #ifdef PYLORIX_BENCH_GUI
-#include "ContourGraph.h"
+#include "ui/ContourGraph.h"
 #include <QApplication>
 #endif
 
@@ -17,7 +17,7 @@
 namespace {
 
 struct LargeRun {
-    std::unique_ptr<TSequence> sequence = synthetic::MakeLargeSequence();
+    std::unique_ptr<Sequence> sequence = synthetic::MakeLargeSequence();
     std::vector<MeasureRecord> records =
         synthetic::MakeRecords(*sequence, 0, sequence->quadripoleCount);
 };
@@ -28,7 +28,7 @@ const LargeRun& Run() {
 }
 
 // The section with the most grid nodes.
-std::pair<Plane, int> LargestSection(const TSectionImaging& img) {
+std::pair<Plane, int> LargestSection(const SectionGeometry& img) {
     std::pair<Plane, int> best{Plane::XZ, 0};
     long most = -1;
     for (Plane p : kBuildOrder) {
@@ -47,7 +47,7 @@ std::pair<Plane, int> LargestSection(const TSectionImaging& img) {
 void BM_BuildSectionGeometry(benchmark::State& state) {
     const LargeRun& run = Run();
     for (auto _ : state) {
-        TSectionImaging img;
+        SectionGeometry img;
         benchmark::DoNotOptimize(img.BuildSectionGeometry(*run.sequence, false));
     }
 }
@@ -55,7 +55,7 @@ BENCHMARK(BM_BuildSectionGeometry)->Unit(benchmark::kMillisecond);
 
 void BM_PlotSectionDataBatchOf20(benchmark::State& state) {
     const LargeRun& run = Run();
-    TSectionImaging img;
+    SectionGeometry img;
     img.BuildSectionGeometry(*run.sequence, false);
     const auto [plane, section] = LargestSection(img);
     float lo = 9e30f, hi = -9e30f;
@@ -72,7 +72,7 @@ BENCHMARK(BM_PlotSectionDataBatchOf20)->Unit(benchmark::kMicrosecond);
 
 void BM_ComputeColorRange16000(benchmark::State& state) {
     const LargeRun& run = Run();
-    TColorScale cs;
+    ColorScale cs;
     for (const MeasureRecord& r : run.records) {
         cs.AddDistributionValue(r.rho);
         cs.rhoMin = std::min(cs.rhoMin, r.rho);
@@ -96,13 +96,13 @@ BENCHMARK(BM_PairSumDirect2000)->Unit(benchmark::kMillisecond);
 #ifdef PYLORIX_BENCH_GUI
 void BM_RepaintLargestSection(benchmark::State& state) {
     const LargeRun& run = Run();
-    TSectionImaging img;
+    SectionGeometry img;
     img.BuildSectionGeometry(*run.sequence, false);
     const auto [plane, section] = LargestSection(img);
     float lo = 9e30f, hi = -9e30f;
     img.PlotSectionData(run.records.data(), 0, run.sequence->quadripoleCount, false, plane, section,
                         lo, hi);
-    TContourGraph graph;
+    ContourGraph graph;
     graph.resize(1000, 650);
     graph.SetGrid(img.grid());
     const PlaneBounds& b = img.plane(plane).bounds;

@@ -1,15 +1,15 @@
 // Feeds arbitrary bytes to the ".heq" and ".bin" readers: a damaged or
 // foreign file must be refused or read, never crash the program.
-#include "AcquisitionFiles.h"
+#include "files/AcquisitionFiles.h"
 
 #include <cstdio>
 #include <memory>
-#include <vector>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static auto sequence = std::make_unique<TSequence>();
+    static auto sequence = std::make_unique<Sequence>();
     HeqContent content;
     // Small inputs are stretched to the full size so that the header checks
     // (not only the length check) get exercised.
@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         sequence->GroupDipoles(0, count, list);
         float coords[12];
         sequence->QuadripoleCoordinates(sequence->quadripoleCount - 1, coords);
-        (void)TSequence::PseudoDepth(coords);
+        (void)Sequence::PseudoDepth(coords);
     }
 
     static const std::string path = "/tmp/pylorix-fuzz-" + std::to_string(getpid()) + ".bin";
@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::fwrite(data, 1, size, f);
         std::fclose(f);
     }
-    TBinFileReader reader;
+    BinFileReader reader;
     if (reader.Open(path).ok) {
         MeasureRecord record;
         while (reader.Next(record)) {

@@ -1,18 +1,18 @@
 // A peer that sends arbitrary bytes during a block transfer: the receiver
 // must end with data or a link error, never crash or write out of bounds.
-#include "Portvirt.h"
+#include "link/Link.h"
 
 #include <vector>
 
 namespace {
 
-class TReplayLink : public TPortVirt {
+class ReplayLink : public Link {
 public:
-    TReplayLink(const uint8_t* data, size_t size) : data_(data), size_(size) { SetState(1); }
+    ReplayLink(const uint8_t* data, size_t size) : data_(data), size_(size) { SetState(1); }
 
     int ReadByte() override {
         if (pos_ >= size_)
-            throw EPortError("Port err. Getcom");
+            throw LinkError("Port err. Getcom");
         return data_[pos_++];
     }
     void Close() override { SetState(0); }
@@ -41,7 +41,7 @@ private:
     size_t pos_ = 0;
 };
 
-class TQuietHooks : public TUiHooks {
+class QuietHooks : public UiHooks {
 public:
     void Pump() override {}
     void ShowMessage(const std::string&) override {}
@@ -51,13 +51,13 @@ public:
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static TQuietHooks hooks;
+    static QuietHooks hooks;
     SetUiHooks(&hooks);
-    TReplayLink link(data, size);
+    ReplayLink link(data, size);
     uint8_t dest[1024];
     try {
         link.ReceiveBlocks(dest, sizeof dest, nullptr, nullptr);
-    } catch (const EPortError&) {
+    } catch (const LinkError&) {
     }
     return 0;
 }

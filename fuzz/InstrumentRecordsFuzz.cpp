@@ -1,7 +1,7 @@
 // Arbitrary bytes as instrument records: the wired record decoder and the
 // Wi-Fi raw-record completion must accept any content, in a normal or a
 // moving-array acquisition, without reading or writing out of bounds.
-#include "InstrumentRecords.h"
+#include "instrument/InstrumentRecords.h"
 
 #include <algorithm>
 #include <cstring>
@@ -10,7 +10,7 @@
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static auto store = std::make_unique<TSequence>();
+    static auto store = std::make_unique<Sequence>();
     if (size == 0)
         return 0;
 

@@ -1,15 +1,15 @@
 // Arbitrary parameter blocks from a Wi-Fi instrument: the header built from
 // them, the moving-array sets and the electrode geometry written back must
 // stay inside their tables whatever the block holds.
-#include "InstrumentRecords.h"
-#include "SequenceSets.h"
+#include "instrument/InstrumentRecords.h"
+#include "instrument/SequenceSets.h"
 
 #include <cstring>
 #include <memory>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static auto store = std::make_unique<TSequence>();
+    static auto store = std::make_unique<Sequence>();
     if (size == 0)
         return 0;
     std::vector<uint8_t> block(nimbo::kParameterBlockSize);

@@ -1,4 +1,4 @@
-#include "CommandLine.h"
+#include "app/CommandLine.h"
 
 namespace {
 
@@ -22,8 +22,8 @@ bool TakeValue(const QStringList& args, qsizetype& i, const QString& name, QStri
 
 } // namespace
 
-TCommandLine ParseCommandLine(const QStringList& args) {
-    TCommandLine line;
+CommandLine ParseCommandLine(const QStringList& args) {
+    CommandLine line;
     bool connectionSeen = false;
     for (qsizetype i = 1; i < args.size() && line.error.isEmpty(); ++i) {
         const QString& a = args[i];

@@ -8,7 +8,7 @@
 #include <QString>
 #include <QStringList>
 
-struct TCommandLine {
+struct CommandLine {
     int connectionCode = 99;
     QString address;      // overrides the stored instrument address
     QString serialDevice; // a device to use for the serial port
@@ -19,5 +19,5 @@ struct TCommandLine {
 };
 
 // `arguments` includes the program name first.
-TCommandLine ParseCommandLine(const QStringList& arguments);
+CommandLine ParseCommandLine(const QStringList& arguments);
 QString CommandLineUsage(const QString& program);

@@ -1,6 +1,6 @@
-#include "Program.h"
+#include "app/Program.h"
 
-TProgram::TProgram(const TCommandLine& line, TMainFrmOptions options)
+Program::Program(const CommandLine& line, MainWindowOptions options)
     : mainFrm(WithConnection(options, line)), rangeFrm(&mainFrm.colorScale(), &mainFrm),
       aboutBoxFrm(&mainFrm), settingsFrm(mainFrm.settings(), &mainFrm) {
     hooks.SetParentWindow(&mainFrm);
@@ -14,6 +14,6 @@ TProgram::TProgram(const TCommandLine& line, TMainFrmOptions options)
     mainFrm.AttachSettingsDialog(&settingsFrm);
 }
 
-TProgram::~TProgram() {
+Program::~Program() {
     SetUiHooks(nullptr);
 }

@@ -3,29 +3,29 @@
 // the range dialog, the about box and the settings dialog (whose creation
 // loads the settings file), with the Qt user-interface hooks in force for
 // their lifetime.
-#include "About.h"
-#include "CommandLine.h"
-#include "Main.h"
-#include "QtUiHooks.h"
-#include "Range.h"
-#include "SettingsFrm.h"
+#include "app/CommandLine.h"
+#include "ui/AboutDialog.h"
+#include "ui/MainWindow.h"
+#include "ui/QtUiHooks.h"
+#include "ui/RangeDialog.h"
+#include "ui/SettingsDialog.h"
 
-class TProgram {
+class Program {
 public:
     // options.connectionCode is taken from the command line.
-    explicit TProgram(const TCommandLine& line, TMainFrmOptions options = {});
-    ~TProgram();
-    TProgram(const TProgram&) = delete;
-    TProgram& operator=(const TProgram&) = delete;
+    explicit Program(const CommandLine& line, MainWindowOptions options = {});
+    ~Program();
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
 
-    TQtUiHooks hooks;
-    TMainFrm mainFrm;
-    TRangeFrm rangeFrm;
-    TAboutBoxFrm aboutBoxFrm;
-    TSettingsFrm settingsFrm;
+    QtUiHooks hooks;
+    MainWindow mainFrm;
+    RangeDialog rangeFrm;
+    AboutDialog aboutBoxFrm;
+    SettingsDialog settingsFrm;
 
 private:
-    static TMainFrmOptions WithConnection(TMainFrmOptions options, const TCommandLine& line) {
+    static MainWindowOptions WithConnection(MainWindowOptions options, const CommandLine& line) {
         options.connectionCode = line.connectionCode;
         return options;
     }

@@ -1,7 +1,7 @@
 // pylorix: the monitor program.
-#include "CommandLine.h"
-#include "Linkfactory.h"
-#include "Program.h"
+#include "app/CommandLine.h"
+#include "app/Program.h"
+#include "link/LinkFactory.h"
 
 #include <QApplication>
 #include <QDir>
@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    const TCommandLine line = ParseCommandLine(arguments);
+    const CommandLine line = ParseCommandLine(arguments);
     const QString program = QStringLiteral("pylorix");
     if (line.help) {
         std::fputs(CommandLineUsage(program).toLocal8Bit().constData(), stdout);
@@ -37,13 +37,13 @@ int main(int argc, char** argv) {
     QApplication::setDesktopFileName(QStringLiteral("pylorix"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/pylorix/pylorix.png")));
 
-    TLinkOptions links = LinkOptionsFromArguments(arguments);
+    LinkOptions links = LinkOptionsFromArguments(arguments);
     if (!line.serialDevice.isEmpty())
         links.serialDevice = line.serialDevice.toStdString();
     SetDefaultLinkOptions(links);
 
     try {
-        TProgram windows(line);
+        Program windows(line);
         windows.mainFrm.show();
         return app.exec();
     } catch (const std::exception& e) {

@@ -1,4 +1,4 @@
-#include "ColorScale.h"
+#include "imaging/ColorScale.h"
 
 #include <algorithm>
 #include <chrono>
@@ -158,18 +158,18 @@ bool ChooseCompareAbs(std::string* report) {
     return useCompare;
 }
 
-void TColorScale::ResetForNewGeometry() {
+void ColorScale::ResetForNewGeometry() {
     rhoMax = -9e30f;
     rhoMin = 9e30f;
 }
 
-ValueRange TColorScale::FullRange() const {
+ValueRange ColorScale::FullRange() const {
     const double f = UnitFactor();
     return {std::floor(static_cast<double>(rhoMin) * f),
             std::ceil(static_cast<double>(rhoMax) * f)};
 }
 
-ValueRange TColorScale::CurrentRange() const {
+ValueRange ColorScale::CurrentRange() const {
     const double f = UnitFactor();
     switch (colorScaleMode) {
     case ColorScaleMode::Full:
@@ -186,7 +186,7 @@ ValueRange TColorScale::CurrentRange() const {
     return FullRange();
 }
 
-ValueRange TColorScale::ChartRange() const {
+ValueRange ColorScale::ChartRange() const {
     const double f = UnitFactor();
     ValueRange r = FullRange();
     switch (colorScaleMode) {
@@ -203,7 +203,7 @@ ValueRange TColorScale::ChartRange() const {
     return {std::trunc(r.lo) / f, std::trunc(r.hi) / f};
 }
 
-void TColorScale::AddDistributionValue(float v) {
+void ColorScale::AddDistributionValue(float v) {
     // Infinite values would turn the optimized bounds into infinities.
     if (!(v > kDistributionFloor) || !std::isfinite(v))
         return;
@@ -230,7 +230,7 @@ float Smooth(std::array<float, 3>& h, float x, bool smooth) {
 
 } // namespace
 
-TColorScale::OptimizedResult TColorScale::ComputeOptimizedRange(bool smooth) {
+ColorScale::OptimizedResult ColorScale::ComputeOptimizedRange(bool smooth) {
     OptimizedResult result;
     const float f = UnitFactor();
     const size_t total = distributionValues.size();
@@ -310,8 +310,8 @@ TColorScale::OptimizedResult TColorScale::ComputeOptimizedRange(bool smooth) {
     return result;
 }
 
-std::optional<size_t> TColorScale::OutOfScaleCount(std::optional<double> min,
-                                                   std::optional<double> max) const {
+std::optional<size_t> ColorScale::OutOfScaleCount(std::optional<double> min,
+                                                  std::optional<double> max) const {
     if (!min || !max || *min > *max)
         return std::nullopt;
     const double f = UnitFactor();
@@ -324,8 +324,8 @@ std::optional<size_t> TColorScale::OutOfScaleCount(std::optional<double> min,
     return static_cast<size_t>(v.end() - firstAbove) + static_cast<size_t>(firstInside - v.begin());
 }
 
-void TColorScale::StoreRangeChoice(ColorScaleMode selected, std::optional<double> min,
-                                   std::optional<double> max) {
+void ColorScale::StoreRangeChoice(ColorScaleMode selected, std::optional<double> min,
+                                  std::optional<double> max) {
     if (selected != ColorScaleMode::Manual) {
         colorScaleMode = selected;
         return;
@@ -343,7 +343,7 @@ void TColorScale::StoreRangeChoice(ColorScaleMode selected, std::optional<double
     colorScaleMode = ColorScaleMode::Manual;
 }
 
-void TColorScale::ResetRunStatistics() {
+void ColorScale::ResetRunStatistics() {
     smoothingReset = true;
     optimizedMin = 0;
     optimizedMax = 0;
@@ -351,7 +351,7 @@ void TColorScale::ResetRunStatistics() {
     sampleLimit = 10;
 }
 
-void TColorScale::AdjustSampleLimit(uint32_t idleMs) {
+void ColorScale::AdjustSampleLimit(uint32_t idleMs) {
     // Signed arithmetic: a limit below the step must fall to the floor of
     // 10, not wrap around to a huge unsigned number.
     int64_t limit = sampleLimit;

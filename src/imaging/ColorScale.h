@@ -76,7 +76,7 @@ double PairAbsSumSorted(const float* p, size_t n);
 // the comparison.
 bool ChooseCompareAbs(std::string* report = nullptr);
 
-class TColorScale {
+class ColorScale {
 public:
     // Colour-range state shared by the section page, the range dialog and
     // the distribution chart.

@@ -1,9 +1,9 @@
-#include "DistributionModel.h"
+#include "imaging/DistributionModel.h"
 
 #include <algorithm>
 #include <cmath>
 
-void TDistributionModel::ResetDistributionChart() {
+void DistributionModel::ResetDistributionChart() {
     chartReset_ = true;
     points_.clear();
     top_ = {0.001, 1000000};
@@ -11,9 +11,9 @@ void TDistributionModel::ResetDistributionChart() {
     enabled_ = true;
 }
 
-void TDistributionModel::AddDistributionPoints(const TSequence& sequence,
-                                               const MeasureRecord* records, int firstIndex,
-                                               bool showGapFillers, int count) {
+void DistributionModel::AddDistributionPoints(const Sequence& sequence,
+                                              const MeasureRecord* records, int firstIndex,
+                                              bool showGapFillers, int count) {
     if (chartReset_) {
         chartMin_ = 1e8f;
         chartMax_ = 0;
@@ -36,7 +36,7 @@ void TDistributionModel::AddDistributionPoints(const TSequence& sequence,
         }
         float coords[12];
         sequence.QuadripoleCoordinates(static_cast<int>(i), coords);
-        const float y = TSequence::PseudoDepth(coords);
+        const float y = Sequence::PseudoDepth(coords);
         chartMin_ = std::min(chartMin_, x);
         chartMax_ = std::max(chartMax_, x);
         if (points_.empty()) {
@@ -63,7 +63,7 @@ void TDistributionModel::AddDistributionPoints(const TSequence& sequence,
     left_ = {yMin_ - pad, yMax_ + pad};
 }
 
-std::optional<RangeBox> TDistributionModel::ColorRangeBox(ValueRange range) const {
+std::optional<RangeBox> DistributionModel::ColorRangeBox(ValueRange range) const {
     if (!(range.lo < range.hi))
         return std::nullopt;
     return RangeBox{range.lo, left_.min, range.hi, left_.max};

@@ -2,8 +2,8 @@
 // Content of the distribution chart: one point per received measurement
 // (apparent resistivity against report point), the axis ranges and the box
 // of the colour range. Plain C++: the chart (DistributionChart.h) draws it.
-#include "ColorScale.h"
-#include "Sequence.h"
+#include "imaging/ColorScale.h"
+#include "sequence/Sequence.h"
 
 #include <cstdint>
 #include <optional>
@@ -29,12 +29,12 @@ struct RangeBox {
     double left, top, right, bottom; // (lo, left-axis min) to (hi, left-axis max)
 };
 
-class TDistributionModel {
+class DistributionModel {
 public:
     void ResetDistributionChart();
     // Adds the shown records of one block; with count 0 only the axes are
     // recomputed.
-    void AddDistributionPoints(const TSequence& sequence, const MeasureRecord* records,
+    void AddDistributionPoints(const Sequence& sequence, const MeasureRecord* records,
                                int firstIndex, bool showGapFillers, int count);
     // The box of a colour range (ohm.m) across the left axis, or none when
     // the range is empty or reversed.

@@ -1,4 +1,4 @@
-#include "ProgressModel.h"
+#include "imaging/ProgressModel.h"
 
 #include <algorithm>
 #include <cmath>
@@ -39,8 +39,8 @@ Rgb ProgressPointColor(ProgressState state) {
     return {192, 192, 192};
 }
 
-void TProgressModel::SetupProgressView(const TSequence& sequence, int firstNode, int lastNode,
-                                       bool movingArrayMode) {
+void ProgressModel::SetupProgressView(const Sequence& sequence, int firstNode, int lastNode,
+                                      bool movingArrayMode) {
     ++revision_;
     if (movingArrayMode)
         return;
@@ -56,11 +56,11 @@ void TProgressModel::SetupProgressView(const TSequence& sequence, int firstNode,
     for (int i = 0; i < count; ++i) {
         float coords[12];
         sequence.QuadripoleCoordinates(i, coords);
-        const float mx = TSequence::MidPoint(coords, 0);
-        const float my = TSequence::MidPoint(coords, 4);
+        const float mx = Sequence::MidPoint(coords, 0);
+        const float my = Sequence::MidPoint(coords, 4);
         ProgressPoint& p = quads_[i];
         p.x = -mx;
-        p.y = -TSequence::PseudoDepth(coords);
+        p.y = -Sequence::PseudoDepth(coords);
         p.z = -my;
         p.state = ProgressState::QuadNotMeasured;
         lowest = std::min(lowest, static_cast<double>(-my));
@@ -94,12 +94,12 @@ void TProgressModel::SetupProgressView(const TSequence& sequence, int firstNode,
     manualMaxZ_ = std::ceil(highest);
 }
 
-void TProgressModel::SetElectrode(int32_t node, ProgressState state) {
+void ProgressModel::SetElectrode(int32_t node, ProgressState state) {
     if (node >= 0 && node < static_cast<int32_t>(electrodes_.size()))
         electrodes_[node].state = state;
 }
 
-void TProgressModel::ReturnBlock(int start, int count) {
+void ProgressModel::ReturnBlock(int start, int count) {
     const int total = static_cast<int>(quads_.size());
     if (start < 0 || start >= total)
         return;
@@ -113,7 +113,7 @@ void TProgressModel::ReturnBlock(int start, int count) {
     }
 }
 
-void TProgressModel::MarkCurrentQuadripoles(int count, int start, bool movingArrayMode) {
+void ProgressModel::MarkCurrentQuadripoles(int count, int start, bool movingArrayMode) {
     if (movingArrayMode)
         return;
     ++revision_;
@@ -139,7 +139,7 @@ void TProgressModel::MarkCurrentQuadripoles(int count, int start, bool movingArr
     pendingCount_ = count;
 }
 
-void TProgressModel::ClearCurrentQuadripoles(bool movingArrayMode) {
+void ProgressModel::ClearCurrentQuadripoles(bool movingArrayMode) {
     if (movingArrayMode)
         return;
     ++revision_;

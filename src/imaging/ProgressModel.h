@@ -2,8 +2,8 @@
 // State of the 3D progress view: the report point of every quadripole and
 // the position of every electrode, each with the state it is drawn in.
 // Plain C++: the view (ProgressView.h) draws what this holds.
-#include "ColorScale.h"
-#include "Sequence.h"
+#include "imaging/ColorScale.h"
+#include "sequence/Sequence.h"
 
 #include <cstdint>
 #include <vector>
@@ -35,11 +35,11 @@ struct ProgressPoint {
     bool IsNull() const { return x == kProgressNull && y == kProgressNull && z == kProgressNull; }
 };
 
-class TProgressModel {
+class ProgressModel {
 public:
     // Rebuilds every point from the sequence. Node numbers firstNode to
     // lastNode (from the acquisition header) are the electrodes.
-    void SetupProgressView(const TSequence& sequence, int firstNode, int lastNode,
+    void SetupProgressView(const Sequence& sequence, int firstNode, int lastNode,
                            bool movingArrayMode);
     // Highlights the block of `count` quadripoles from `start`, returning the
     // previous block to the measured state.

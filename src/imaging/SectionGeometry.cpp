@@ -1,4 +1,4 @@
-#include "SectionGeometry.h"
+#include "imaging/SectionGeometry.h"
 
 #include <algorithm>
 #include <cmath>
@@ -104,11 +104,11 @@ void PlaneBounds::Widen(float h, float v) {
         maxV = v;
 }
 
-float TSectionImaging::H(const QuadPlacement& q, Plane p) {
+float SectionGeometry::H(const QuadPlacement& q, Plane p) {
     return p == Plane::YZ ? q.my : q.mx;
 }
 
-float TSectionImaging::V(const QuadPlacement& q, Plane p) {
+float SectionGeometry::V(const QuadPlacement& q, Plane p) {
     return p == Plane::XY ? q.my : q.d;
 }
 
@@ -143,12 +143,12 @@ int32_t FloorMidpoint(int32_t a, int32_t b) {
 
 } // namespace
 
-bool TSectionImaging::HasSections() const {
+bool SectionGeometry::HasSections() const {
     return std::any_of(planes_.begin(), planes_.end(),
                        [](const PlaneGeometry& g) { return !g.sections.empty(); });
 }
 
-bool TSectionImaging::BuildSectionGeometry(const TSequence& sequence, bool showGapFillers) {
+bool SectionGeometry::BuildSectionGeometry(const Sequence& sequence, bool showGapFillers) {
     shownPlane_ = -1;
     shownSection_ = -1;
     grid_ = SectionGrid{};
@@ -179,9 +179,9 @@ bool TSectionImaging::BuildSectionGeometry(const TSequence& sequence, bool showG
             if (q.shown) {
                 float coords[12];
                 sequence.QuadripoleCoordinates(i, coords);
-                q.mx = TSequence::MidPoint(coords, 0);
-                q.my = TSequence::MidPoint(coords, 4);
-                q.d = TSequence::PseudoDepth(coords);
+                q.mx = Sequence::MidPoint(coords, 0);
+                q.my = Sequence::MidPoint(coords, 4);
+                q.d = Sequence::PseudoDepth(coords);
                 q.kx = CentimetreKey(q.mx);
                 q.ky = CentimetreKey(q.my);
                 q.kd = CentimetreKey(q.d);
@@ -220,7 +220,7 @@ bool TSectionImaging::BuildSectionGeometry(const TSequence& sequence, bool showG
     }
 }
 
-void TSectionImaging::BuildGrids(Plane p) {
+void SectionGeometry::BuildGrids(Plane p) {
     const int pi = static_cast<int>(p);
     PlaneGeometry& g = planes_[pi];
     const int count = quadripoleCount();
@@ -302,7 +302,7 @@ void TSectionImaging::BuildGrids(Plane p) {
     }
 }
 
-void TSectionImaging::WriteCells(const GraphPoint& gp, float value) {
+void SectionGeometry::WriteCells(const GraphPoint& gp, float value) {
     for (int c = gp.firstColumn; c <= gp.lastColumn; ++c) {
         grid_.z[grid_.Index(gp.row, c)] = value;
         if (singleRow_)
@@ -310,7 +310,7 @@ void TSectionImaging::WriteCells(const GraphPoint& gp, float value) {
     }
 }
 
-void TSectionImaging::FillGrid(Plane p, int section, bool showGapFillers) {
+void SectionGeometry::FillGrid(Plane p, int section, bool showGapFillers) {
     const int pi = static_cast<int>(p);
     const PlaneGeometry& g = planes_[pi];
     const SlistPoint& s = g.sections[section];
@@ -344,7 +344,7 @@ void TSectionImaging::FillGrid(Plane p, int section, bool showGapFillers) {
     }
 }
 
-TSectionImaging::PlotOutcome TSectionImaging::PlotSectionData(const MeasureRecord* records,
+SectionGeometry::PlotOutcome SectionGeometry::PlotSectionData(const MeasureRecord* records,
                                                               int firstIndex, int count,
                                                               bool showGapFillers, Plane plane,
                                                               int section, float& rhoMin,

@@ -4,7 +4,7 @@
 // and the values drawn into it as measurements arrive.
 //
 // Plain C++: the section page (SectionPage.h) shows what this model holds.
-#include "Sequence.h"
+#include "sequence/Sequence.h"
 
 #include <array>
 #include <cstdint>
@@ -116,7 +116,7 @@ struct SectionGrid {
     int Index(int row, int column) const { return row * columns + column; }
 };
 
-class TSectionImaging {
+class SectionGeometry {
 public:
     struct PlotOutcome {
         bool redrawn = false;       // the grid was rebuilt for another section
@@ -126,7 +126,7 @@ public:
     // Places every quadripole in its planes and sections and builds the
     // grid of every section. False when nothing could be placed (no
     // section in any plane) or the build failed; what was built stays.
-    bool BuildSectionGeometry(const TSequence& sequence, bool showGapFillers);
+    bool BuildSectionGeometry(const Sequence& sequence, bool showGapFillers);
 
     // Stores the values of `count` consecutive records for the quadripoles
     // from `firstIndex` on and writes them into the grid of the shown

@@ -1,6 +1,6 @@
-#include "InstrumentRecords.h"
+#include "instrument/InstrumentRecords.h"
 
-#include "ByteOrder.h"
+#include "common/ByteOrder.h"
 
 #include <algorithm>
 #include <bit>
@@ -35,7 +35,7 @@ Point3 ElectrodeAt(const uint8_t* geometry, int electrode) {
     return {le::getF64(e + 0), le::getF64(e + 8), le::getF64(e + 16)};
 }
 
-void SetNode(TSequence& store, int slot, const Point3& p) {
+void SetNode(Sequence& store, int slot, const Point3& p) {
     store.nodes[slot] = {float(p.x), float(p.y), float(p.z), slot};
 }
 
@@ -169,7 +169,7 @@ bool BuildNimboHeader(const uint8_t parameterBlock[nimbo::kParameterBlockSize],
 }
 
 int32_t BuildMovingArraySets(const uint8_t parameterBlock[nimbo::kParameterBlockSize],
-                             TSequence& store) {
+                             Sequence& store) {
     using namespace nimbo;
     const int dipoles = le::get16(parameterBlock + kReceiverDipoles);
     // The geometry table holds ten dipoles; an empty array has no electrodes.
@@ -194,7 +194,7 @@ int32_t BuildMovingArraySets(const uint8_t parameterBlock[nimbo::kParameterBlock
     return kMovingArrayQuadripoles;
 }
 
-void WriteDipoleGeometry(uint8_t parameterBlock[nimbo::kParameterBlockSize], const TSequence& store,
+void WriteDipoleGeometry(uint8_t parameterBlock[nimbo::kParameterBlockSize], const Sequence& store,
                          int32_t count, int32_t firstIndex) {
     using namespace nimbo;
     le::putI32(parameterBlock + kDipoleCount, count);
@@ -236,7 +236,7 @@ void StampRawRecord(uint8_t record[nimbo::kRawRecordSize], const std::string& rp
     le::putF64(record + kRawChannelValue, 0.0);
 }
 
-void DecodeRawRecord(const uint8_t record[nimbo::kRawRecordSize], const TSequence& store,
+void DecodeRawRecord(const uint8_t record[nimbo::kRawRecordSize], const Sequence& store,
                      int32_t quadripoleIndex, const uint8_t* geometry, double timeStamp,
                      MeasureRecord& out) {
     using namespace nimbo;

@@ -8,7 +8,7 @@
 // is read at its offset with explicit little-endian access, and every
 // function accepts any byte content without reading or writing outside the
 // sizes given here.
-#include "Sequence.h"
+#include "sequence/Sequence.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -159,12 +159,12 @@ bool BuildNimboHeader(const uint8_t parameterBlock[nimbo::kParameterBlockSize],
 // the parameter block: nodes 1 .. L + 3 and quadripoles 0 .. 15998. Returns
 // 15999, or -3 (nothing written) when the dipole count L is not 1..10.
 int32_t BuildMovingArraySets(const uint8_t parameterBlock[nimbo::kParameterBlockSize],
-                             TSequence& store);
+                             Sequence& store);
 
 // Writes the electrode geometry of `count` quadripoles from `firstIndex`
 // (at most ten) into the parameter block, and count at offset 156.
 // Quadripoles outside the table leave their geometry record cleared.
-void WriteDipoleGeometry(uint8_t parameterBlock[nimbo::kParameterBlockSize], const TSequence& store,
+void WriteDipoleGeometry(uint8_t parameterBlock[nimbo::kParameterBlockSize], const Sequence& store,
                          int32_t count, int32_t firstIndex);
 
 // Marks a raw record as written by this program before it goes to the
@@ -177,6 +177,6 @@ void StampRawRecord(uint8_t record[nimbo::kRawRecordSize], const std::string& rp
 // DipoleGeometry, 168 bytes) is given, from the array geometry placed at the
 // record's origin and turned by its heading. Fields the raw record does not
 // define (the reserved bytes, recordFlags bits 1 and 4-7) keep their value.
-void DecodeRawRecord(const uint8_t record[nimbo::kRawRecordSize], const TSequence& store,
+void DecodeRawRecord(const uint8_t record[nimbo::kRawRecordSize], const Sequence& store,
                      int32_t quadripoleIndex, const uint8_t* geometry, double timeStamp,
                      MeasureRecord& out);

@@ -1,8 +1,8 @@
-#include "ProtocolCommands.h"
+#include "instrument/ProtocolCommands.h"
 
-#include "AcquisitionFiles.h"
-#include "ByteOrder.h"
-#include "Varmexpro.h"
+#include "common/ByteOrder.h"
+#include "files/AcquisitionFiles.h"
+#include "instrument/Instrument.h"
 
 #include <algorithm>
 #include <climits>
@@ -12,47 +12,47 @@
 
 namespace protocol {
 
-void SendInt16(TPortVirt& link, int16_t value) {
+void SendInt16(Link& link, int16_t value) {
     uint8_t b[2];
     le::putI16(b, value);
     link.WriteBuffer(b, 2);
 }
 
-void SendInt32(TPortVirt& link, int32_t value) {
+void SendInt32(Link& link, int32_t value) {
     uint8_t b[4];
     le::putI32(b, value);
     link.WriteBuffer(b, 4);
 }
 
-void SendFloat32(TPortVirt& link, float value) {
+void SendFloat32(Link& link, float value) {
     uint8_t b[4];
     le::putF32(b, value);
     link.WriteBuffer(b, 4);
 }
 
-int32_t ReadInt32(TPortVirt& link) {
+int32_t ReadInt32(Link& link) {
     uint8_t b[4];
     link.ReadBuffer(b, 4);
     return le::getI32(b);
 }
 
-float ReadFloat32(TPortVirt& link) {
+float ReadFloat32(Link& link) {
     uint8_t b[4];
     link.ReadBuffer(b, 4);
     return le::getF32(b);
 }
 
-double ReadFloat64(TPortVirt& link) {
+double ReadFloat64(Link& link) {
     uint8_t b[8];
     link.ReadBuffer(b, 8);
     return le::getF64(b);
 }
 
-void StartCommand(TPortVirt& link, uint8_t code) {
+void StartCommand(Link& link, uint8_t code) {
     (void)link.SendCommand(code, command::kTimeoutMs);
 }
 
-int32_t RunCheckTokens(TPortVirt& link, TProgressBar* bar, const CheckRunRules& rules,
+int32_t RunCheckTokens(Link& link, ProgressBar* bar, const CheckRunRules& rules,
                        const std::function<void()>& receiveBlock) {
     const int maximum = int(std::clamp<int64_t>(rules.progressMaximum, INT_MIN, INT_MAX));
     // A token that does not arrive whole is no token: a silent or closed
@@ -104,7 +104,7 @@ int32_t RunCheckTokens(TPortVirt& link, TProgressBar* bar, const CheckRunRules& 
     return token == "ST" ? value : 0;
 }
 
-void SendElectrodeList(TPortVirt& link, std::span<const int16_t> list, int size) {
+void SendElectrodeList(Link& link, std::span<const int16_t> list, int size) {
     SendInt16(link, 1);
     std::vector<uint8_t> bytes(size_t(std::max(size, 0)) * 2, 0);
     for (size_t i = 0; i < bytes.size() / 2 && i < list.size(); ++i)
@@ -112,26 +112,26 @@ void SendElectrodeList(TPortVirt& link, std::span<const int16_t> list, int size)
     link.WriteBuffer(bytes.data(), int(bytes.size()));
 }
 
-void SendMode(TPortVirt& link, int32_t value, bool sendOne) {
-    TWaitCursor cursor;
+void SendMode(Link& link, int32_t value, bool sendOne) {
+    WaitCursor cursor;
     StartCommand(link, command::kSetMode);
     SendInt32(link, value);
-    UiHooks().SleepMs(500);
+    ActiveUiHooks().SleepMs(500);
     if (sendOne)
         SendInt16(link, 1);
     link.WaitPrompt();
 }
 
-void DownloadGps(TPortVirt& link, uint8_t position[4]) {
+void DownloadGps(Link& link, uint8_t position[4]) {
     std::memset(position, 0, 4);
     // Asked before the command, so the instrument never waits on the operator.
     std::string answer = "GPGGA";
-    if (!UiHooks().InputText("GPS Download", "Enter NMEA sentence", answer))
+    if (!ActiveUiHooks().InputText("GPS Download", "Enter NMEA sentence", answer))
         return;
     uint8_t name[5] = {};
     std::memcpy(name, answer.data(), std::min<size_t>(answer.size(), sizeof name));
 
-    TWaitCursor cursor;
+    WaitCursor cursor;
     StartCommand(link, command::kDownloadGps);
     link.WriteBuffer(name, int(sizeof name));
     const int32_t length = ReadInt32(link);
@@ -148,11 +148,11 @@ void CreateBinDataFile(const std::string& fileName, const std::string& comment) 
     const size_t used = strnlen(reinterpret_cast<const char*>(probe + 5), kBinTextBlockSize);
     const size_t room = used < kBinTextBlockSize ? kBinTextBlockSize - 1 - used : 0;
     if (FileStatus s = CreateBinFile(fileName, comment.substr(0, room), now); !s)
-        throw EFileError(s.message);
+        throw FileError(s.message);
 }
 
-float ReadInstrumentValue(TPortVirt& link) {
-    TWaitCursor cursor;
+float ReadInstrumentValue(Link& link) {
+    WaitCursor cursor;
     StartCommand(link, command::kReadInstrumentValue);
     const float value = ReadFloat32(link);
     link.WaitPrompt();

@@ -1,7 +1,7 @@
-#include "SequenceSets.h"
+#include "instrument/SequenceSets.h"
 
-#include "ByteOrder.h"
-#include "Varmexpro.h"
+#include "common/ByteOrder.h"
+#include "instrument/Instrument.h"
 
 #include <bit>
 #include <vector>
@@ -10,7 +10,7 @@ bool NodeRangeValid(int32_t firstNode, int32_t lastNode) {
     return firstNode >= 0 && firstNode <= lastNode && lastNode <= sets::kHighestNode;
 }
 
-void StoreNodeBlock(TSequence& store, const uint8_t* block, int32_t firstNode, int32_t lastNode,
+void StoreNodeBlock(Sequence& store, const uint8_t* block, int32_t firstNode, int32_t lastNode,
                     int32_t blockFirstNode) {
     if (!NodeRangeValid(firstNode, lastNode) || blockFirstNode > firstNode)
         return;
@@ -27,7 +27,7 @@ void StoreNodeBlock(TSequence& store, const uint8_t* block, int32_t firstNode, i
         store.nodes[k] = NodeRecord{};
 }
 
-void StoreQuadripoleBlock(TSequence& store, const uint8_t* block, int32_t count) {
+void StoreQuadripoleBlock(Sequence& store, const uint8_t* block, int32_t count) {
     for (int32_t i = 0; i < count && i < kMaxQuadripoles; ++i) {
         const uint8_t* e = block + size_t(i) * sets::kQuadripoleEntrySize;
         const uint16_t a = le::get16(e);
@@ -36,8 +36,8 @@ void StoreQuadripoleBlock(TSequence& store, const uint8_t* block, int32_t count)
     }
 }
 
-int32_t ReceiveQuadripoleSet(TPortVirt& link, TVarmexPro& device) {
-    TProtocolView& view = device.View();
+int32_t ReceiveQuadripoleSet(Link& link, Instrument& device) {
+    ProtocolView& view = device.View();
     view.SetStatusCaption("Receiving quadripole set...");
     const int64_t count = device.header.SequenceLength();
     if (count > kMaxQuadripoles)
@@ -47,7 +47,7 @@ int32_t ReceiveQuadripoleSet(TPortVirt& link, TVarmexPro& device) {
     try {
         received = link.ReceiveBlocks(block.data(), block.size(), view.MainProgressBar(),
                                       view.CrcErrorIndicator());
-    } catch (const EPortError&) {
+    } catch (const LinkError&) {
         return sets::kQuadripoleSetError;
     }
     if (received <= 0 || count < 1 || received / int(sets::kQuadripoleEntrySize) != count)

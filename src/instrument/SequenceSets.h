@@ -1,13 +1,13 @@
 #pragma once
 // Receiving the node and quadripole sets into the sequence store: the checks
 // and the table filling that both protocol generations share.
-#include "Portvirt.h"
-#include "Sequence.h"
+#include "link/Link.h"
+#include "sequence/Sequence.h"
 
 #include <cstddef>
 #include <cstdint>
 
-class TVarmexPro;
+class Instrument;
 
 namespace sets {
 constexpr int kHighestNode = 2000;    // node slots a download fills
@@ -27,13 +27,13 @@ bool NodeRangeValid(int32_t firstNode, int32_t lastNode);
 // cleared, node 0 the remote electrode, node k (firstNode .. lastNode) from
 // block entry k - blockFirstNode, slots after lastNode cleared. The caller
 // has checked the range and that the block holds every entry needed.
-void StoreNodeBlock(TSequence& store, const uint8_t* block, int32_t firstNode, int32_t lastNode,
+void StoreNodeBlock(Sequence& store, const uint8_t* block, int32_t firstNode, int32_t lastNode,
                     int32_t blockFirstNode);
 
 // Quadripoles 0 .. count - 1 from a block of count 8-byte entries; bit 15
 // of A marks a gap filler.
-void StoreQuadripoleBlock(TSequence& store, const uint8_t* block, int32_t count);
+void StoreQuadripoleBlock(Sequence& store, const uint8_t* block, int32_t count);
 
 // Receives the quadripole set for device.header into the store (status
 // caption, count checks, block, idle indicator). Returns the count or -4.
-int32_t ReceiveQuadripoleSet(TPortVirt& link, TVarmexPro& device);
+int32_t ReceiveQuadripoleSet(Link& link, Instrument& device);

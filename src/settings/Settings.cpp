@@ -1,6 +1,6 @@
-#include "Settings.h"
+#include "settings/Settings.h"
 
-#include "AcquisitionFiles.h"
+#include "files/AcquisitionFiles.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -35,7 +35,7 @@ bool EnsureFolder(const fs::path& folder, const std::string& shown, std::string*
 
 } // namespace
 
-int TSettings::CodeForItem(int item) {
+int Settings::CodeForItem(int item) {
     if (item == 0)
         return 99;
     if (item > 2)
@@ -43,15 +43,15 @@ int TSettings::CodeForItem(int item) {
     return 100;
 }
 
-std::string TSettings::FilePath() {
+std::string Settings::FilePath() {
     return (DataFolder() / "Pylorix.ini").string();
 }
 
-bool TSettings::LoadSettings() {
+bool Settings::LoadSettings() {
     return LoadSettings(FilePath());
 }
 
-bool TSettings::LoadSettings(const std::string& path) {
+bool Settings::LoadSettings(const std::string& path) {
     if (!QFileInfo::exists(QString::fromStdString(path)))
         return false;
     QSettings ini(QString::fromStdString(path), QSettings::IniFormat);
@@ -81,7 +81,7 @@ bool TSettings::LoadSettings(const std::string& path) {
     return true;
 }
 
-bool TSettings::SaveSettings(std::string* message) const {
+bool Settings::SaveSettings(std::string* message) const {
     const fs::path base = DataRoot();
     if (!EnsureFolder(base, base.string(), message))
         return false;
@@ -91,7 +91,7 @@ bool TSettings::SaveSettings(std::string* message) const {
     return SaveSettings(FilePath(), message);
 }
 
-bool TSettings::SaveSettings(const std::string& path, std::string* message) const {
+bool Settings::SaveSettings(const std::string& path, std::string* message) const {
     if (QCoreApplication::instance())
         QCoreApplication::processEvents();
     QSettings ini(QString::fromStdString(path), QSettings::IniFormat);
@@ -111,16 +111,16 @@ bool TSettings::SaveSettings(const std::string& path, std::string* message) cons
     return true;
 }
 
-void TSettings::SetRhoOnly(bool on) {
+void Settings::SetRhoOnly(bool on) {
     const bool changed = on != rhoOnly;
     rhoOnly = on;
     if (changed && onRhoOnlyChanged)
         onRhoOnlyChanged(on);
 }
 
-bool TSettings::SelectConnection(int item, bool dialogActive,
-                                 const std::function<bool(std::string&)>& askAddress,
-                                 std::string* message) {
+bool Settings::SelectConnection(int item, bool dialogActive,
+                                const std::function<bool(std::string&)>& askAddress,
+                                std::string* message) {
     connectionItem = item;
     connectionCode = CodeForItem(item);
     if (!dialogActive)

@@ -1,12 +1,12 @@
 #pragma once
 // The five settings kept between runs in "Pylorix.ini" (section "Settings")
 // in the data folder, usable with or without the settings dialog: the
-// dialog edits a TSettings, the engine and a console recorder read one.
+// dialog edits a Settings, the engine and a console recorder read one.
 #include <functional>
 #include <string>
 
 // Connection choices, in the order of the dialog's radio group.
-enum TConnectionItem {
+enum ConnectionItem {
     kItemUsb = 0,
     kItemWiConnectAccessPoint = 1,
     kItemWiConnectClient = 2,
@@ -14,7 +14,7 @@ enum TConnectionItem {
     kItemWifiClient = 4,
 };
 
-class TSettings {
+class Settings {
 public:
     // Dialog defaults, in force when no settings file exists.
     bool rhoOnly = false;

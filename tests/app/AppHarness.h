@@ -2,8 +2,8 @@
 // Helpers of the application tests: the program's windows without the
 // session timer, hooks that answer the program's questions from a script,
 // and a lookup of components by name.
-#include "Program.h"
 #include "TestSupport.h"
+#include "app/Program.h"
 
 #include <QWidget>
 #include <gtest/gtest.h>
@@ -16,7 +16,7 @@
 
 // Message, question and input boxes answered from a script; events are
 // still pumped so that the window lives.
-class TScriptedHooks : public TUiHooks {
+class ScriptedHooks : public UiHooks {
 public:
     std::vector<std::string> messages;
     std::vector<std::string> questions;
@@ -42,8 +42,8 @@ public:
     }
 };
 
-inline TMainFrmOptions QuietWindowOptions() {
-    TMainFrmOptions options;
+inline MainWindowOptions QuietWindowOptions() {
+    MainWindowOptions options;
     options.startSessionTimer = false;
     options.keepAwake = false;
     options.watchDevices = false;
@@ -51,14 +51,14 @@ inline TMainFrmOptions QuietWindowOptions() {
 }
 
 // The four windows as the program creates them, under scripted hooks.
-struct TProgramRig {
-    explicit TProgramRig(TCommandLine line = {}) : program(line, QuietWindowOptions()) {
+struct ProgramRig {
+    explicit ProgramRig(CommandLine line = {}) : program(line, QuietWindowOptions()) {
         SetUiHooks(&hooks);
     }
-    ~TProgramRig() { SetUiHooks(nullptr); }
-    TProgram program;
-    TScriptedHooks hooks;
-    TMainFrm& main() { return program.mainFrm; }
+    ~ProgramRig() { SetUiHooks(nullptr); }
+    Program program;
+    ScriptedHooks hooks;
+    MainWindow& main() { return program.mainFrm; }
 
     template <typename T = QWidget> T* Find(const char* name) {
         T* found = program.mainFrm.findChild<T*>(QString::fromLatin1(name));
@@ -69,7 +69,7 @@ struct TProgramRig {
 
 // Writes a settings file into the current data root.
 inline void WriteSettingsFile(const std::string& text) {
-    const std::filesystem::path path(TSettings::FilePath());
+    const std::filesystem::path path(Settings::FilePath());
     std::filesystem::create_directories(path.parent_path());
     std::ofstream(path) << text;
 }

@@ -21,9 +21,9 @@ namespace fs = std::filesystem;
 namespace {
 
 // The emulator on a free port; the port is its first line of output.
-class TEmulator {
+class Emulator {
 public:
-    explicit TEmulator(const QStringList& extra) {
+    explicit Emulator(const QStringList& extra) {
         process_.setProgram(QStringLiteral(VARMEX_EMULATOR_PATH));
         process_.setArguments(QStringList{"--listen", "127.0.0.1:0", "--quiet"} + extra);
         process_.start();
@@ -35,7 +35,7 @@ public:
             process_.waitForReadyRead(200);
         port_ = QString::fromLatin1(process_.readLine()).trimmed().toInt();
     }
-    ~TEmulator() {
+    ~Emulator() {
         process_.kill();
         process_.waitForFinished(5000);
     }
@@ -59,18 +59,18 @@ TEST(MonitorEndToEnd, LiveAcquisitionFromTheEmulator) {
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
         GTEST_SKIP() << "needs a display (run under xvfb-run)";
     testsupport::TempRoot root;
-    TEmulator emulator({"--electrodes", "48", "--levels", "10", "--spacing", "2", "--cycle-ms", "5",
-                        "--start-delay-ms", "200", "--seed", "7"});
+    Emulator emulator({"--electrodes", "48", "--levels", "10", "--spacing", "2", "--cycle-ms", "5",
+                       "--start-delay-ms", "200", "--seed", "7"});
     ASSERT_GT(emulator.port(), 0);
 
-    TCommandLine line =
+    CommandLine line =
         ParseCommandLine({"pylorix", "100", "--address",
                           QStringLiteral("127.0.0.1:%1").arg(emulator.port()), "--yes"});
-    TMainFrmOptions options;
+    MainWindowOptions options;
     options.keepAwake = false;
     options.watchDevices = false;
-    TProgram program(line, options);
-    TMainFrm& w = program.mainFrm;
+    Program program(line, options);
+    MainWindow& w = program.mainFrm;
     w.engine().maxRuns = 1; // one acquisition, then the session ends
     w.setWindowState(Qt::WindowNoState);
     w.move(0, 0);
@@ -88,9 +88,9 @@ TEST(MonitorEndToEnd, LiveAcquisitionFromTheEmulator) {
     int liveShots = 0;
     QTimer midRun;
     QObject::connect(&midRun, &QTimer::timeout, [&] {
-        const TSessionEngine& e = w.engine();
+        const SessionEngine& e = w.engine();
         if (liveShots == 2 || e.quadripoleCount == 0 || e.batchesDone < 1 ||
-            w.ProgressBar2()->Position() * 10 < w.ProgressBar2()->Maximum() * 3)
+            w.SequenceProgressBar()->Position() * 10 < w.SequenceProgressBar()->Maximum() * 3)
             return;
         pages->setCurrentIndex(liveShots == 0 ? 0 : 1);
         const QImage shot = GrabWindow(w);
@@ -111,7 +111,7 @@ TEST(MonitorEndToEnd, LiveAcquisitionFromTheEmulator) {
 
     const int quadripoles = w.engine().quadripoleCount;
     ASSERT_GT(quadripoles, 10);
-    EXPECT_EQ(w.ProgressBar2()->Position(), w.ProgressBar2()->Maximum());
+    EXPECT_EQ(w.SequenceProgressBar()->Position(), w.SequenceProgressBar()->Maximum());
     const fs::path bin(w.engine().binFileName);
     const fs::path heq(w.engine().heqFileName);
     ASSERT_TRUE(fs::exists(bin)) << bin;

@@ -1,9 +1,9 @@
 // The live panel and the battery part of the status strip, as the
 // acquisition loop fills them after each batch.
-#include "LivePanel.h"
+#include "ui/LivePanel.h"
 #include "AppHarness.h"
 #include "FakeLink.h"
-#include "StatusStrip.h"
+#include "ui/StatusStrip.h"
 
 #include <QLabel>
 #include <QProgressBar>
@@ -12,30 +12,30 @@
 
 namespace {
 
-QString Text(TMainFrm& w, const QString& name) {
+QString Text(MainWindow& w, const QString& name) {
     auto* label = w.findChild<QLabel*>(name);
     return label ? label->text() : QStringLiteral("<missing %1>").arg(name);
 }
 
-bool Hidden(TMainFrm& w, const QString& name) {
+bool Hidden(MainWindow& w, const QString& name) {
     auto* widget = w.findChild<QWidget*>(name);
     EXPECT_NE(widget, nullptr) << name.toStdString();
     return widget && widget->isHidden();
 }
 
-QColor Background(TMainFrm& w, const char* name) {
+QColor Background(MainWindow& w, const char* name) {
     return w.findChild<QLabel*>(name)->palette().color(QPalette::Window);
 }
 
-QColor Bar(TMainFrm& w, const char* name) {
+QColor Bar(MainWindow& w, const char* name) {
     return w.findChild<QProgressBar*>(name)->palette().color(QPalette::Highlight);
 }
 
 // A batch whose every slot and electrode is recognisable by its number.
-struct TBatch {
+struct LiveBatch {
     std::array<MeasureRecord, 20> records{};
     std::array<int16_t, 23> list{};
-    TBatch() {
+    LiveBatch() {
         for (int k = 0; k < 20; ++k) {
             MeasureRecord& r = records[size_t(k)];
             r.current = 100.0f + float(k);
@@ -58,9 +58,9 @@ struct TBatch {
 } // namespace
 
 TEST(LivePanel, OneRecordShowsTheFirstRowsAndWritesEveryRow) {
-    TProgramRig rig;
-    TMainFrm& w = rig.main();
-    TBatch batch;
+    ProgramRig rig;
+    MainWindow& w = rig.main();
+    LiveBatch batch;
     batch.list[22] = -1; // written as an unsigned 16-bit number
     w.ShowLiveValues(batch.records.data(), batch.list.data(), 1);
 
@@ -105,8 +105,8 @@ TEST(LivePanel, OneRecordShowsTheFirstRowsAndWritesEveryRow) {
 }
 
 TEST(LivePanel, SlotWithoutDataShowsItsMarkerValue) {
-    TProgramRig rig;
-    TBatch batch;
+    ProgramRig rig;
+    LiveBatch batch;
     batch.records[3].rho = NoDataValue;
     rig.main().ShowLiveValues(batch.records.data(), batch.list.data(), 4);
     const QString rho = Text(rig.main(), "Rho4Lblx");
@@ -116,8 +116,8 @@ TEST(LivePanel, SlotWithoutDataShowsItsMarkerValue) {
 }
 
 TEST(LivePanel, RhoOnlyGreysEveryValueButRho) {
-    TProgramRig rig;
-    TMainFrm& w = rig.main();
+    ProgramRig rig;
+    MainWindow& w = rig.main();
     w.SetValueLabelsRhoOnly(true);
     auto text = [&](const char* name) {
         return w.findChild<QLabel*>(name)->palette().color(QPalette::WindowText).rgb() & 0xFFFFFF;
@@ -144,8 +144,8 @@ TEST(LivePanel, NumberFormats) {
 // ---- battery and temperature ----------------------------------------------
 
 TEST(BatteryState, HealthyValuesAreLime) {
-    TProgramRig rig;
-    TMainFrm& w = rig.main();
+    ProgramRig rig;
+    MainWindow& w = rig.main();
     EXPECT_TRUE(w.ApplyBatteryState(30.0f, 12.1f, 12.3f));
     EXPECT_FALSE(Hidden(w, "BatPannel"));
     EXPECT_EQ(Text(w, "TxBatLblx"), "12.1");
@@ -161,8 +161,8 @@ TEST(BatteryState, HealthyValuesAreLime) {
 }
 
 TEST(BatteryState, WarningAndAlarmColours) {
-    TProgramRig rig;
-    TMainFrm& w = rig.main();
+    ProgramRig rig;
+    MainWindow& w = rig.main();
     EXPECT_TRUE(w.ApplyBatteryState(30.0f, 10.0f, 12.3f));
     EXPECT_EQ(Background(w, "TxBatLblx").rgb() & 0xFFFFFF, kGaugeOrange);
     EXPECT_EQ(Bar(w, "TxGauge").rgb() & 0xFFFFFF, kGaugeOrange);
@@ -189,8 +189,8 @@ TEST(BatteryState, WarningAndAlarmColours) {
 }
 
 TEST(BatteryState, NoBatteryOrRhoOnlyHidesThePanel) {
-    TProgramRig rig;
-    TMainFrm& w = rig.main();
+    ProgramRig rig;
+    MainWindow& w = rig.main();
     ASSERT_TRUE(w.ApplyBatteryState(30.0f, 12.0f, 12.0f));
     EXPECT_TRUE(w.ApplyBatteryState(25.0f, 0.0f, 0.0f));
     EXPECT_TRUE(Hidden(w, "BatPannel"));
@@ -201,12 +201,12 @@ TEST(BatteryState, NoBatteryOrRhoOnlyHidesThePanel) {
 }
 
 TEST(BatteryState, MissingValuesAreAskedFromTheInstrument) {
-    TProgramRig rig;
-    TMainFrm& w = rig.main();
+    ProgramRig rig;
+    MainWindow& w = rig.main();
     ScopedFakeHooks fake;
-    TFakeLink* link = nullptr;
+    FakeLink* link = nullptr;
     w.engine().linkFactory = [&](int) {
-        auto l = std::make_unique<TFakeLink>();
+        auto l = std::make_unique<FakeLink>();
         link = l.get();
         // Wake-up echo, command and complement, then the three values and
         // the prompt.
@@ -244,11 +244,11 @@ TEST(BatteryState, MissingValuesAreAskedFromTheInstrument) {
 }
 
 TEST(BatteryState, ButtonsHiddenForAnInstrumentWithoutControlsStayHidden) {
-    TProgramRig rig;
-    TMainFrm& w = rig.main();
-    w.SetButtonVisible(TButtonId::Stop, false);
-    w.SetButtonVisible(TButtonId::Pause, false);
-    w.SetButtonEnabled(TButtonId::Stop, false);
+    ProgramRig rig;
+    MainWindow& w = rig.main();
+    w.SetButtonVisible(RunButton::Stop, false);
+    w.SetButtonVisible(RunButton::Pause, false);
+    w.SetButtonEnabled(RunButton::Stop, false);
     w.ApplyBatteryState(30.0f, 12.0f, 12.0f);
     EXPECT_TRUE(Hidden(w, "StopBtn"));
     EXPECT_TRUE(Hidden(w, "PauseBtn"));

@@ -3,8 +3,8 @@
 // acquisition runs.
 #include "AppHarness.h"
 #include "EngineHarness.h"
-#include "SectionPage.h"
-#include "StatusStrip.h"
+#include "ui/SectionPage.h"
+#include "ui/StatusStrip.h"
 
 #include <QApplication>
 #include <QDir>
@@ -17,7 +17,7 @@
 
 namespace {
 
-TCommandLine Line(const QStringList& args) {
+CommandLine Line(const QStringList& args) {
     return ParseCommandLine(QStringList{"pylorix"} + args);
 }
 
@@ -29,8 +29,8 @@ TEST(CommandLine, ConnectionAndOptions) {
     EXPECT_EQ(Line({"abc"}).connectionCode, 99);
     EXPECT_EQ(Line({"3x"}).connectionCode, 99);
 
-    const TCommandLine full = Line({"--address", "127.0.0.1:4000", "200", "7", "--yes",
-                                    "--serial-device=/dev/ttyUSB0", "--data-root", "/tmp/x"});
+    const CommandLine full = Line({"--address", "127.0.0.1:4000", "200", "7", "--yes",
+                                   "--serial-device=/dev/ttyUSB0", "--data-root", "/tmp/x"});
     EXPECT_EQ(full.connectionCode, 200); // only the first plain argument counts
     EXPECT_EQ(full.address, "127.0.0.1:4000");
     EXPECT_EQ(full.serialDevice, "/dev/ttyUSB0");
@@ -45,8 +45,8 @@ TEST(CommandLine, ConnectionAndOptions) {
 
 TEST(MainWindow, StartsOnTheAcquisitionPageWithItsComponents) {
     testsupport::TempRoot root;
-    TProgramRig rig;
-    TMainFrm& w = rig.main();
+    ProgramRig rig;
+    MainWindow& w = rig.main();
     EXPECT_EQ(w.windowTitle(), "Pylorix");
     QTabWidget* pages = rig.Find<QTabWidget>("PageControl1");
     ASSERT_NE(pages, nullptr);
@@ -80,8 +80,8 @@ TEST(MainWindow, StartsOnTheAcquisitionPageWithItsComponents) {
 
 TEST(MainWindow, CannotBeMadeSmallerThanItsFirstSize) {
     testsupport::TempRoot root;
-    TProgramRig rig;
-    TMainFrm& w = rig.main();
+    ProgramRig rig;
+    MainWindow& w = rig.main();
     QSize expected(1040, 700);
     if (QScreen* screen = QGuiApplication::primaryScreen())
         expected = expected.boundedTo(screen->availableSize());
@@ -95,32 +95,32 @@ TEST(MainWindow, CannotBeMadeSmallerThanItsFirstSize) {
 TEST(MainWindow, FirstArgumentHoldsOnlyWithoutSettingsFile) {
     {
         testsupport::TempRoot root;
-        TProgramRig rig(Line({"3"}));
+        ProgramRig rig(Line({"3"}));
         EXPECT_EQ(rig.main().settings().connectionCode, 3);
         EXPECT_EQ(rig.main().statusStrip()->portPictureIndex(), 4); // serial port 3
     }
     {
         testsupport::TempRoot root;
-        TProgramRig rig(Line({"abc"}));
+        ProgramRig rig(Line({"abc"}));
         EXPECT_EQ(rig.main().settings().connectionCode, 99);
     }
     {
         testsupport::TempRoot root;
         WriteSettingsFile("[Settings]\nConnection=3\nIPAddress=10.1.2.3\n");
-        TProgramRig rig(Line({"3"}));
+        ProgramRig rig(Line({"3"}));
         EXPECT_EQ(rig.main().settings().connectionCode, 200);
         EXPECT_EQ(rig.main().settings().ipAddress, "10.1.2.3");
         EXPECT_EQ(rig.main().statusStrip()->portPictureIndex(), 9);
         // A TCP/IP connection keeps a link object ready for the next session.
         QEvent poke(QEvent::User);
         QCoreApplication::sendEvent(&rig.main(), &poke);
-        EXPECT_NE(rig.main().engine().Link(), nullptr);
+        EXPECT_NE(rig.main().engine().CurrentLink(), nullptr);
     }
     {
         // An address on the command line wins over the stored one.
         testsupport::TempRoot root;
         WriteSettingsFile("[Settings]\nConnection=4\nIPAddress=10.1.2.3\n");
-        TProgramRig rig(Line({"--address", "127.0.0.1:4100"}));
+        ProgramRig rig(Line({"--address", "127.0.0.1:4100"}));
         EXPECT_EQ(rig.main().settings().ipAddress, "127.0.0.1:4100");
     }
 }
@@ -128,7 +128,7 @@ TEST(MainWindow, FirstArgumentHoldsOnlyWithoutSettingsFile) {
 TEST(MainWindow, StoredRhoOnlyShowsTheWarningLabel) {
     testsupport::TempRoot root;
     WriteSettingsFile("[Settings]\nRhoOnly=1\n");
-    TProgramRig rig;
+    ProgramRig rig;
     EXPECT_FALSE(rig.Find("RhoOnlyLbl")->isHidden());
     rig.program.settingsFrm.findChild<QCheckBox*>("RhoOnlyCb")->setChecked(false);
     EXPECT_TRUE(rig.Find("RhoOnlyLbl")->isHidden());
@@ -136,10 +136,10 @@ TEST(MainWindow, StoredRhoOnlyShowsTheWarningLabel) {
 
 TEST(MainWindow, SettingsButtonResetsOnlyWhenTheConnectionChanged) {
     testsupport::TempRoot root;
-    TProgramRig rig;
-    TMainFrm& w = rig.main();
+    ProgramRig rig;
+    MainWindow& w = rig.main();
     w.show();
-    TSettingsFrm& dialog = rig.program.settingsFrm;
+    SettingsDialog& dialog = rig.program.settingsFrm;
 
     rig.Find<QPushButton>("SettingsSpdBtn")->click();
     ASSERT_TRUE(dialog.isVisible());
@@ -161,8 +161,8 @@ TEST(MainWindow, SettingsButtonResetsOnlyWhenTheConnectionChanged) {
 
 TEST(MainWindow, ConnectionChangedAsARunStartsIsTakenAfterTheRun) {
     testsupport::TempRoot root;
-    TProgramRig rig;
-    TMainFrm& w = rig.main();
+    ProgramRig rig;
+    MainWindow& w = rig.main();
     w.show();
     rig.Find<QPushButton>("SettingsSpdBtn")->click();
     rig.program.settingsFrm.findChild<QRadioButton*>("ConnectionItem1")->click();
@@ -181,8 +181,8 @@ TEST(MainWindow, ViewFileReplaysTheSample) {
     testsupport::TempRoot root;
     if (SampleFolder().isEmpty())
         GTEST_SKIP() << "no sample acquisition in this tree";
-    TProgramRig rig;
-    TMainFrm& w = rig.main();
+    ProgramRig rig;
+    MainWindow& w = rig.main();
     w.show();
     std::string offered;
     w.chooseRecordedFile = [&](const std::string& folder, const std::string& name) {
@@ -200,15 +200,15 @@ TEST(MainWindow, ViewFileReplaysTheSample) {
     EXPECT_TRUE(view->isEnabled());
     EXPECT_TRUE(w.SessionTimerEnabled());
     // The bar reads full, so a new choice of section is drawn at once.
-    EXPECT_EQ(w.ProgressBar2()->Position(), w.ProgressBar2()->Maximum());
+    EXPECT_EQ(w.SequenceProgressBar()->Position(), w.SequenceProgressBar()->Maximum());
     EXPECT_GT(w.colorScale().distributionValues.size(), 0u);
     w.SetSessionTimerEnabled(false);
 }
 
 TEST(MainWindow, HelpOpensTheManualAtTheDialogsTopic) {
     testsupport::TempRoot root;
-    TProgramRig rig;
-    TMainFrm& w = rig.main();
+    ProgramRig rig;
+    MainWindow& w = rig.main();
     std::vector<QUrl> opened;
     w.openUrl = [&](const QUrl& url) {
         opened.push_back(url);
@@ -231,25 +231,25 @@ TEST(MainWindow, EnablePanelControlsReachesNestedChildrenOnlyWhenAsked) {
     QWidget panel;
     auto* box = new QWidget(&panel);
     auto* inner = new QLabel(box);
-    TMainFrm::EnablePanelControls(&panel, false, false);
+    MainWindow::EnablePanelControls(&panel, false, false);
     EXPECT_FALSE(box->isEnabled());
-    TMainFrm::EnablePanelControls(&panel, true, false);
+    MainWindow::EnablePanelControls(&panel, true, false);
     inner->setEnabled(false);
-    TMainFrm::EnablePanelControls(&panel, true, false);
+    MainWindow::EnablePanelControls(&panel, true, false);
     EXPECT_FALSE(inner->isEnabled());
-    TMainFrm::EnablePanelControls(&panel, true, true);
+    MainWindow::EnablePanelControls(&panel, true, true);
     EXPECT_TRUE(inner->isEnabled());
 }
 
 TEST(MainWindow, ClosingDuringAnAcquisitionEndsTheRunQuietly) {
     testsupport::TempRoot root;
     QGuiApplication::setQuitOnLastWindowClosed(false);
-    TProgramRig rig(Line({"3"}));
-    TMainFrm& w = rig.main();
+    ProgramRig rig(Line({"3"}));
+    MainWindow& w = rig.main();
     w.show();
     ScopedFakeHooks fake;
-    TFakeLink* link = nullptr;
-    std::unique_ptr<TWiredScript> script;
+    FakeLink* link = nullptr;
+    std::unique_ptr<WiredScript> script;
     AcquisitionHeader header{};
     header.channelCount = 4;
     header.firstQuadripole = 0;
@@ -258,17 +258,17 @@ TEST(MainWindow, ClosingDuringAnAcquisitionEndsTheRunQuietly) {
     header.firstNode = 1;
     header.lastNode = 48;
     w.engine().linkFactory = [&](int) {
-        auto l = std::make_unique<TFakeLink>();
+        auto l = std::make_unique<FakeLink>();
         l->Close();
         link = l.get();
-        script = std::make_unique<TWiredScript>(*l);
-        script->batches = TEngineRig::Regular(40, 4);
+        script = std::make_unique<WiredScript>(*l);
+        script->batches = EngineRig::Regular(40, 4);
         script->idlePolls = 3;
         script->Start();
         return l;
     };
-    w.engine().protocolFactory = [&](int, TVarmexPro& d, TPortVirt&) {
-        return std::make_unique<TFakeProtocol>(d, header);
+    w.engine().protocolFactory = [&](int, Instrument& d, Link&) {
+        return std::make_unique<FakeProtocol>(d, header);
     };
     bool closed = false;
     fake.hooks.onPump = [&] {
@@ -281,7 +281,7 @@ TEST(MainWindow, ClosingDuringAnAcquisitionEndsTheRunQuietly) {
         if (link)
             link->Close();
     };
-    w.engine().Timer2Timer();
+    w.engine().OnSessionTimer();
 
     ASSERT_TRUE(closed);
     EXPECT_EQ(w.Status(), "Closing Pylorix...");
@@ -290,6 +290,6 @@ TEST(MainWindow, ClosingDuringAnAcquisitionEndsTheRunQuietly) {
     EXPECT_FALSE(w.engine().sessionActive);
     EXPECT_LT(w.engine().batchesDone, 10);
     EXPECT_EQ(w.engine().lastResult, RunClosing);
-    EXPECT_TRUE(std::filesystem::exists(TSettings::FilePath())); // saved on the way out
+    EXPECT_TRUE(std::filesystem::exists(Settings::FilePath())); // saved on the way out
     EXPECT_FALSE(w.SessionTimerEnabled());
 }

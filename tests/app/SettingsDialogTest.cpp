@@ -1,7 +1,7 @@
 // The settings dialog over the settings file, and the about box.
-#include "About.h"
+#include "ui/SettingsDialog.h"
 #include "AppHarness.h"
-#include "SettingsFrm.h"
+#include "ui/AboutDialog.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -17,34 +17,34 @@ namespace {
 
 // A dialog the operator is working in (the window manager's activation is
 // not what is under test).
-class TActiveSettingsFrm : public TSettingsFrm {
+class ActiveSettingsDialog : public SettingsDialog {
 public:
-    using TSettingsFrm::TSettingsFrm;
+    using SettingsDialog::SettingsDialog;
     bool active = true;
     bool IsDialogActive() const override { return active; }
 };
 
-struct TDialogRig {
+struct DialogRig {
     testsupport::TempRoot root;
-    TScriptedHooks hooks;
-    TSettings settings;
-    std::unique_ptr<TActiveSettingsFrm> dialog;
+    ScriptedHooks hooks;
+    Settings settings;
+    std::unique_ptr<ActiveSettingsDialog> dialog;
 
-    explicit TDialogRig(const char* file = nullptr, int commandLineCode = 3) {
+    explicit DialogRig(const char* file = nullptr, int commandLineCode = 3) {
         SetUiHooks(&hooks);
         if (file)
             WriteSettingsFile(file);
         settings.connectionCode = commandLineCode;
-        dialog = std::make_unique<TActiveSettingsFrm>(settings);
+        dialog = std::make_unique<ActiveSettingsDialog>(settings);
     }
-    ~TDialogRig() { SetUiHooks(nullptr); }
+    ~DialogRig() { SetUiHooks(nullptr); }
 
     QCheckBox* Box(const char* name) { return dialog->findChild<QCheckBox*>(name); }
     void ClickItem(int item) {
         dialog->findChild<QRadioButton*>(QStringLiteral("ConnectionItem%1").arg(item))->click();
     }
     QVariant Stored(const char* key) {
-        QSettings ini(QString::fromStdString(TSettings::FilePath()), QSettings::IniFormat);
+        QSettings ini(QString::fromStdString(Settings::FilePath()), QSettings::IniFormat);
         return ini.value(QStringLiteral("Settings/") + key);
     }
 };
@@ -52,7 +52,7 @@ struct TDialogRig {
 } // namespace
 
 TEST(SettingsDialog, DefaultsWithoutFile) {
-    TDialogRig rig;
+    DialogRig rig;
     EXPECT_EQ(rig.dialog->windowTitle(), "Settings");
     EXPECT_FALSE(rig.Box("RhoOnlyCb")->isChecked());
     EXPECT_TRUE(rig.Box("ActiveCRCChkCb")->isChecked());
@@ -67,22 +67,22 @@ TEST(SettingsDialog, DefaultsWithoutFile) {
 
 TEST(SettingsDialog, StoredConnectionEdgeCases) {
     {
-        TDialogRig rig("[Settings]\nConnection=2\n");
+        DialogRig rig("[Settings]\nConnection=2\n");
         EXPECT_EQ(rig.dialog->ConnectionIndex(), 1); // a client without address
         EXPECT_EQ(rig.settings.connectionCode, 100);
     }
     {
-        TDialogRig rig("[Settings]\nConnection=4\nIPAddress=\n");
+        DialogRig rig("[Settings]\nConnection=4\nIPAddress=\n");
         EXPECT_EQ(rig.dialog->ConnectionIndex(), 4);
         EXPECT_EQ(rig.settings.connectionCode, 200);
     }
     {
-        TDialogRig rig("[Settings]\nConnection=9\n");
+        DialogRig rig("[Settings]\nConnection=9\n");
         EXPECT_EQ(rig.dialog->ConnectionIndex(), 4);
         EXPECT_EQ(rig.settings.connectionCode, 200);
     }
     {
-        TDialogRig rig("[Settings]\nConnection=-2\n");
+        DialogRig rig("[Settings]\nConnection=-2\n");
         EXPECT_EQ(rig.dialog->ConnectionIndex(), -1);
         for (QAbstractButton* b : rig.dialog->findChildren<QRadioButton*>())
             EXPECT_FALSE(b->isChecked());
@@ -91,7 +91,7 @@ TEST(SettingsDialog, StoredConnectionEdgeCases) {
         EXPECT_EQ(rig.Stored("Connection").toInt(), -1);
     }
     {
-        TDialogRig rig("[Settings]\nRhoOnly=-1\nActiveCRCCheck=0\nShowGapFillers=1\n");
+        DialogRig rig("[Settings]\nRhoOnly=-1\nActiveCRCCheck=0\nShowGapFillers=1\n");
         EXPECT_FALSE(rig.Box("RhoOnlyCb")->isChecked());
         EXPECT_FALSE(rig.Box("ActiveCRCChkCb")->isChecked());
         EXPECT_TRUE(rig.Box("ShowGapFillersCb")->isChecked());
@@ -99,8 +99,8 @@ TEST(SettingsDialog, StoredConnectionEdgeCases) {
 }
 
 TEST(SettingsDialog, RhoOnlyGreysTheChecksumOption) {
-    TDialogRig rig;
-    QSignalSpy changed(rig.dialog.get(), &TSettingsFrm::rhoOnlyChanged);
+    DialogRig rig;
+    QSignalSpy changed(rig.dialog.get(), &SettingsDialog::rhoOnlyChanged);
     rig.Box("RhoOnlyCb")->click();
     EXPECT_TRUE(rig.settings.rhoOnly);
     EXPECT_FALSE(rig.Box("ActiveCRCChkCb")->isEnabled());
@@ -110,13 +110,13 @@ TEST(SettingsDialog, RhoOnlyGreysTheChecksumOption) {
     EXPECT_TRUE(rig.Box("ActiveCRCChkCb")->isEnabled());
 
     // Loaded from the file, the box acts as if clicked.
-    TDialogRig loaded("[Settings]\nRhoOnly=1\n");
+    DialogRig loaded("[Settings]\nRhoOnly=1\n");
     EXPECT_TRUE(loaded.Box("RhoOnlyCb")->isChecked());
     EXPECT_FALSE(loaded.Box("ActiveCRCChkCb")->isEnabled());
 }
 
 TEST(SettingsDialog, ConnectionClicksSettleTheAddressAndSave) {
-    TDialogRig rig("[Settings]\nConnection=4\nIPAddress=10.0.0.7\n");
+    DialogRig rig("[Settings]\nConnection=4\nIPAddress=10.0.0.7\n");
     rig.ClickItem(3); // Wi-Fi access point: no address, saved at once
     EXPECT_EQ(rig.settings.connectionCode, 200);
     EXPECT_EQ(rig.settings.ipAddress, "");
@@ -149,7 +149,7 @@ TEST(SettingsDialog, ConnectionClicksSettleTheAddressAndSave) {
 }
 
 TEST(SettingsDialog, SaveFailureIsReported) {
-    TDialogRig rig;
+    DialogRig rig;
     // A file where the data folder should be: nothing can be saved.
     std::filesystem::remove_all(DataFolder());
     std::ofstream(DataFolder()) << "x";
@@ -159,7 +159,7 @@ TEST(SettingsDialog, SaveFailureIsReported) {
 }
 
 TEST(SettingsDialog, RunControlsAndReplayButtons) {
-    TDialogRig rig;
+    DialogRig rig;
     rig.dialog->SetRunControlsEnabled(false);
     for (const char* name : {"RhoOnlyCb", "ActiveCRCChkCb", "ShowGapFillersCb", "ViewFileBitBtn",
                              "SimulateFileBitBtn", "ConnectionRdBtn"})
@@ -169,7 +169,7 @@ TEST(SettingsDialog, RunControlsAndReplayButtons) {
 
     bool buttonsOffDuringReplay = false;
     std::vector<bool> requested;
-    QObject::connect(rig.dialog.get(), &TSettingsFrm::replayRequested, [&](bool viewOnly) {
+    QObject::connect(rig.dialog.get(), &SettingsDialog::replayRequested, [&](bool viewOnly) {
         requested.push_back(viewOnly);
         buttonsOffDuringReplay =
             !rig.dialog->findChild<QWidget*>("ViewFileBitBtn")->isEnabled() &&
@@ -191,25 +191,25 @@ TEST(AboutBox, VersionProductNameAndComments) {
         const char* shown;
     } cases[] = {{{2, 0, 2, 0}, "V02.00.02"}, {{10, 3, 7, 1}, "V10.03.07"}};
     for (const Case& c : cases) {
-        TVersionResource resource;
+        VersionInfo resource;
         resource.fileVersion = c.version;
-        TAboutBoxFrm about(nullptr, resource);
+        AboutDialog about(nullptr, resource);
         EXPECT_EQ(about.version()->text(), c.shown);
         EXPECT_EQ(about.productName()->text(), "Pylorix"); // no ProductName: the title
         EXPECT_TRUE(about.memo()->toPlainText().isEmpty());
         EXPECT_EQ(about.windowTitle(), "About");
     }
 
-    TVersionResource two;
+    VersionInfo two;
     two.translations.push_back({QString("First comment"), std::nullopt});
     two.translations.push_back({QString("Second comment"), QString("Pylorix Field")});
-    TAboutBoxFrm about(nullptr, two);
+    AboutDialog about(nullptr, two);
     EXPECT_EQ(about.productName()->text(), "Pylorix Field");
     EXPECT_EQ(about.memo()->toPlainText(), "First comment\nSecond comment");
 
     EXPECT_EQ(ParseVersion("0.1.0"), (std::array<uint16_t, 4>{0, 1, 0, 0}));
     EXPECT_EQ(ParseVersion("3.2.1.9.9"), (std::array<uint16_t, 4>{3, 2, 1, 9}));
-    TAboutBoxFrm program(nullptr);
+    AboutDialog program(nullptr);
     EXPECT_EQ(program.version()->text(), VersionText(ParseVersion(PYLORIX_VERSION)));
     EXPECT_FALSE(program.memo()->toPlainText().isEmpty());
 }

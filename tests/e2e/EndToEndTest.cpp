@@ -1,11 +1,11 @@
 // The whole chain against the instrument emulator, over loopback TCP and a
 // pseudo-terminal: every record the emulator sent with a good check word must
 // be in the ".bin" file, in order, with the same rho bit for bit.
-#include "AcquisitionFiles.h"
 #include "EngineHarness.h"
-#include "Linkfactory.h"
-#include "SessionEngine.h"
 #include "TestSupport.h"
+#include "engine/SessionEngine.h"
+#include "files/AcquisitionFiles.h"
+#include "link/LinkFactory.h"
 
 #include <gtest/gtest.h>
 
@@ -67,12 +67,12 @@ uint32_t Bits(float f) {
 }
 
 // Real clock, scripted answers, and a hook run on every pump.
-class TTestHooks : public TUiHooks {
+class TestHooks : public UiHooks {
 public:
     std::function<void()> onPump;
     std::vector<std::string> messages;
     void Pump() override {
-        TUiHooks::Pump();
+        UiHooks::Pump();
         if (onPump)
             onPump();
     }
@@ -81,9 +81,9 @@ public:
     bool InputText(const std::string&, const std::string&, std::string&) override { return true; }
 };
 
-class TEmulator {
+class Emulator {
 public:
-    ~TEmulator() {
+    ~Emulator() {
         if (process.state() != QProcess::NotRunning) {
             process.kill();
             process.waitForFinished(5000);
@@ -105,22 +105,22 @@ public:
 };
 
 // One acquisition (or more) recorded through the engine.
-struct TRecording {
+struct Recording {
     testsupport::TempRoot root;
-    TTestHooks hooks;
-    TRecordingView view;
-    TSettings settings;
-    TSessionEngine engine{view, settings};
-    TEmulator emulator;
+    TestHooks hooks;
+    RecordingView view;
+    Settings settings;
+    SessionEngine engine{view, settings};
+    Emulator emulator;
     std::string truthPath;
     std::vector<std::string> binFiles;
 
-    TRecording() {
+    Recording() {
         SetUiHooks(&hooks);
         truthPath = root.path() + "/truth.csv";
         engine.maxRuns = 1;
     }
-    ~TRecording() { SetUiHooks(nullptr); }
+    ~Recording() { SetUiHooks(nullptr); }
 
     QStringList BaseArgs(const QStringList& extra) {
         QStringList args = {
@@ -147,7 +147,7 @@ struct TRecording {
             return false;
         settings.connectionCode = 3;
         engine.linkFactory = [device](int c) {
-            TLinkOptions o;
+            LinkOptions o;
             o.serialDevice = device;
             return CreateLink(c, o);
         };
@@ -155,11 +155,11 @@ struct TRecording {
     }
 
     int Run() {
-        view.onBatch = [this](const TBatchInfo&) {
+        view.onBatch = [this](const BatchInfo&) {
             if (binFiles.empty() || binFiles.back() != engine.binFileName)
                 binFiles.push_back(engine.binFileName);
         };
-        engine.Timer2Timer();
+        engine.OnSessionTimer();
         return engine.lastResult;
     }
 };
@@ -200,7 +200,7 @@ void ExpectMatchesTruth(const std::vector<MeasureRecord>& records,
 } // namespace
 
 TEST(EndToEnd, WiredCheckedModeOverTcpRecoversDamagedRecords) {
-    TRecording t;
+    Recording t;
     ASSERT_TRUE(t.StartTcp(100, {"--corrupt", "0.05", "--exit-when-done"}));
     EXPECT_EQ(t.Run(), RunCompleted);
     EXPECT_EQ(t.view.status, "Sequence completed !  ");
@@ -216,7 +216,7 @@ TEST(EndToEnd, WiredCheckedModeOverTcpRecoversDamagedRecords) {
 }
 
 TEST(EndToEnd, UncheckedModeCountsDamagedRecordsAsUnrecoverable) {
-    TRecording t;
+    Recording t;
     t.settings.activeCrcCheck = false;
     ASSERT_TRUE(t.StartTcp(100, {"--corrupt", "0.05", "--exit-when-done"}));
     EXPECT_EQ(t.Run(), RunCompleted);
@@ -228,7 +228,7 @@ TEST(EndToEnd, UncheckedModeCountsDamagedRecordsAsUnrecoverable) {
 }
 
 TEST(EndToEnd, RhoOnlyRunKeepsNoFiles) {
-    TRecording t;
+    Recording t;
     t.settings.rhoOnly = true;
     ASSERT_TRUE(t.StartTcp(100, {"--exit-when-done"}));
     EXPECT_EQ(t.Run(), RunCompleted);
@@ -238,7 +238,7 @@ TEST(EndToEnd, RhoOnlyRunKeepsNoFiles) {
 }
 
 TEST(EndToEnd, WifiAcquisitionKeepsItsRawFile) {
-    TRecording t;
+    Recording t;
     ASSERT_TRUE(t.StartTcp(
         200, {"--generation", "wifi", "--channels", "8", "--corrupt", "0.03", "--exit-when-done"}));
     EXPECT_EQ(t.Run(), RunCompleted);
@@ -251,7 +251,7 @@ TEST(EndToEnd, WifiAcquisitionKeepsItsRawFile) {
 }
 
 TEST(EndToEnd, MovingArrayAcquisitionIsRecorded) {
-    TRecording t;
+    Recording t;
     ASSERT_TRUE(t.StartTcp(200, {"--generation", "wifi", "--moving-array", "--positions", "12",
                                  "--cycle-ms", "20", "--exit-when-done"}));
     // Reset during a moving-array run resets the trip counter, not the link.
@@ -260,7 +260,7 @@ TEST(EndToEnd, MovingArrayAcquisitionIsRecorded) {
         if (!reset && t.view.batches.size() == 2) {
             reset = true;
             EXPECT_EQ(t.engine.Device().movingArrayMode, 1);
-            t.engine.ResetBitBtnClick();
+            t.engine.RequestReset();
         }
     };
     EXPECT_EQ(t.Run(), RunCompleted);
@@ -273,7 +273,7 @@ TEST(EndToEnd, MovingArrayAcquisitionIsRecorded) {
 }
 
 TEST(EndToEnd, WiredAcquisitionOverAPseudoTerminal) {
-    TRecording t;
+    Recording t;
     ASSERT_TRUE(t.StartPty({"--exit-when-done"}));
     EXPECT_EQ(t.Run(), RunCompleted);
     ExpectMatchesTruth(ReadBin(t.engine.binFileName), ReadTruth(t.truthPath), 1, true);
@@ -295,14 +295,14 @@ TEST(EndToEnd, EmulatorOnAnExistingSerialDevice) {
         QThread::msleep(20);
     ASSERT_TRUE(fs::exists(a) && fs::exists(b));
 
-    TRecording t;
+    Recording t;
     ASSERT_FALSE(
         t.emulator
             .Start(t.BaseArgs({"--serial-device", QString::fromStdString(a), "--exit-when-done"}))
             .empty());
     t.settings.connectionCode = 2;
     t.engine.linkFactory = [b](int c) {
-        TLinkOptions o;
+        LinkOptions o;
         o.serialDevice = b;
         return CreateLink(c, o);
     };
@@ -313,7 +313,7 @@ TEST(EndToEnd, EmulatorOnAnExistingSerialDevice) {
 }
 
 TEST(EndToEnd, BadAnnouncementsAndSkipsAreHandled) {
-    TRecording t;
+    Recording t;
     ASSERT_TRUE(t.StartTcp(100, {"--bad-count", "--skip", "20:3", "--exit-when-done"}));
     EXPECT_EQ(t.Run(), RunCompleted);
     ASSERT_FALSE(t.view.batches.empty());
@@ -327,7 +327,7 @@ TEST(EndToEnd, BadAnnouncementsAndSkipsAreHandled) {
 }
 
 TEST(EndToEnd, DroppedLinkLeavesCompleteFiles) {
-    TRecording t;
+    Recording t;
     ASSERT_TRUE(t.StartTcp(100, {"--drop-after", "5"}));
     EXPECT_EQ(t.Run(), RunLinkLost);
     ASSERT_FALSE(t.view.errors.empty());
@@ -342,7 +342,7 @@ TEST(EndToEnd, DroppedLinkLeavesCompleteFiles) {
 }
 
 TEST(EndToEnd, StopAndPauseAreServedDuringTheWait) {
-    TRecording t;
+    Recording t;
     ASSERT_TRUE(t.StartTcp(100, {"--cycle-ms", "30", "--exit-when-done"}));
     bool paused = false;
     bool restarted = false;
@@ -351,15 +351,15 @@ TEST(EndToEnd, StopAndPauseAreServedDuringTheWait) {
         const size_t n = t.view.batches.size();
         if (n == 2 && !paused) {
             paused = true;
-            t.engine.PauseBtnClick();
+            t.engine.RequestPause();
         }
-        if (paused && !restarted && t.view.visible[TButtonId::ReStart]) {
+        if (paused && !restarted && t.view.visible[RunButton::ReStart]) {
             restarted = true;
-            t.engine.ReStartBtnClick();
+            t.engine.RequestRestart();
         }
         if (n == 5 && !stopped) {
             stopped = true;
-            t.engine.StopBtnClick();
+            t.engine.RequestStop();
         }
     };
     EXPECT_EQ(t.Run(), RunCompleted);
@@ -376,7 +376,7 @@ TEST(EndToEnd, StopAndPauseAreServedDuringTheWait) {
 }
 
 TEST(EndToEnd, TwoAcquisitionsOnOneConnection) {
-    TRecording t;
+    Recording t;
     t.engine.maxRuns = 2;
     ASSERT_TRUE(t.StartTcp(100, {"--repeat", "2", "--exit-when-done"}));
     EXPECT_EQ(t.Run(), RunCompleted);
@@ -390,26 +390,26 @@ TEST(EndToEnd, TwoAcquisitionsOnOneConnection) {
 }
 
 TEST(EndToEnd, ReplayReproducesTheRecordedBatches) {
-    TRecording t;
+    Recording t;
     ASSERT_TRUE(t.StartTcp(100, {"--exit-when-done"}));
     ASSERT_EQ(t.Run(), RunCompleted);
     std::vector<int> live;
-    for (const TBatchInfo& b : t.view.batches)
+    for (const BatchInfo& b : t.view.batches)
         live.push_back(b.batchRecords);
 
-    TRecordingView view;
-    TSettings settings;
-    TSessionEngine replay(view, settings);
+    RecordingView view;
+    Settings settings;
+    SessionEngine replay(view, settings);
     EXPECT_EQ(replay.ReplayFile(t.engine.heqFileName, true), RunCompleted);
     std::vector<int> replayed;
-    for (const TBatchInfo& b : view.batches)
+    for (const BatchInfo& b : view.batches)
         replayed.push_back(b.batchRecords);
     EXPECT_EQ(replayed, live);
 }
 
 TEST(EndToEnd, KilledRecorderLeavesWholeRecords) {
     testsupport::TempRoot root;
-    TEmulator emulator;
+    Emulator emulator;
     const std::string truth = root.path() + "/truth.csv";
     const std::string port =
         emulator.Start({"--listen", "127.0.0.1:0", "--cycle-ms", "20", "--start-delay-ms", "100",

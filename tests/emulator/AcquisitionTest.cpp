@@ -46,7 +46,7 @@ double geometricFactor(const float x[4], const float y[4]) {
     return 2 * M_PI / (inv(0, 2) - inv(1, 2) - inv(0, 3) + inv(1, 3));
 }
 
-RunStart receiveWiredStart(TMonitorClient& c) {
+RunStart receiveWiredStart(MonitorClient& c) {
     RunStart s;
     EXPECT_TRUE(c.startHandshake(kWait, &s.controls));
     EXPECT_TRUE(c.read(s.identity, 15, kWait));
@@ -59,7 +59,7 @@ RunStart receiveWiredStart(TMonitorClient& c) {
     return s;
 }
 
-RunStart receiveWifiStart(TMonitorClient& c, bool moving) {
+RunStart receiveWifiStart(MonitorClient& c, bool moving) {
     RunStart s;
     EXPECT_TRUE(c.wakeUp(kWait));
     EXPECT_TRUE(c.startHandshake(kWait, &s.controls));
@@ -77,7 +77,7 @@ RunStart receiveWifiStart(TMonitorClient& c, bool moving) {
 }
 
 // Reads batches to the end; fails the test on a closed link.
-std::vector<BatchResult> readAll(TMonitorClient& c, bool wifi, char mode) {
+std::vector<BatchResult> readAll(MonitorClient& c, bool wifi, char mode) {
     std::vector<BatchResult> out;
     for (;;) {
         BatchResult b = readBatch(c, wifi, mode, kWait);
@@ -94,7 +94,7 @@ std::vector<BatchResult> readAll(TMonitorClient& c, bool wifi, char mode) {
 // Reads until the echo of a control byte, taking in any batch the
 // instrument had already started; returns the number of such batches, -1
 // when no echo came.
-int expectEcho(TMonitorClient& c, uint8_t code, bool wifi, char mode) {
+int expectEcho(MonitorClient& c, uint8_t code, bool wifi, char mode) {
     int batches = 0;
     for (;;) {
         const int b = c.readByte(kWait);
@@ -122,11 +122,11 @@ QStringList fast(QStringList more) {
 TEST(EmulatorWired, WholeAcquisitionMatchesTablesAndTruth) {
     QTemporaryDir dir;
     const QString truthPath = dir.filePath("truth.csv");
-    TEmulatorProcess emu;
+    EmulatorProcess emu;
     ASSERT_TRUE(
         emu.start(fast({"--electrodes", "12", "--channels", "4", "--levels", "5", "--name", "LINE1",
                         "--gap-fillers", "0.2", "--truth", truthPath, "--exit-when-done"})));
-    TMonitorClient c;
+    MonitorClient c;
     ASSERT_TRUE(c.connectTcp(emu.port()));
     const RunStart s = receiveWiredStart(c);
     EXPECT_TRUE(s.controls);
@@ -198,11 +198,11 @@ TEST(EmulatorWired, WholeAcquisitionMatchesTablesAndTruth) {
 TEST(EmulatorWired, ModeCRetransmitsDamagedRecordsIntact) {
     QTemporaryDir dir;
     const QString truthPath = dir.filePath("truth.csv");
-    TEmulatorProcess emu;
+    EmulatorProcess emu;
     ASSERT_TRUE(
         emu.start(fast({"--electrodes", "14", "--corrupt", "0.3", "--seed", "11",
                         "--corrupt-blocks", "0.3", "--truth", truthPath, "--exit-when-done"})));
-    TMonitorClient c;
+    MonitorClient c;
     ASSERT_TRUE(c.connectTcp(emu.port()));
     const RunStart s = receiveWiredStart(c);
     ASSERT_GT(s.quadCount, 0);
@@ -232,10 +232,10 @@ TEST(EmulatorWired, ModeCRetransmitsDamagedRecordsIntact) {
 }
 
 TEST(EmulatorWired, PauseHoldsUntilResumedAndStopEndsTheRun) {
-    TEmulatorProcess emu;
+    EmulatorProcess emu;
     ASSERT_TRUE(emu.start(fast({"--electrodes", "24", "--cycle-ms", "50", "--pause-timeout",
                                 "60000", "--exit-when-done"})));
-    TMonitorClient c;
+    MonitorClient c;
     ASSERT_TRUE(c.connectTcp(emu.port()));
     const RunStart s = receiveWiredStart(c);
     ASSERT_TRUE(s.controls);
@@ -259,10 +259,10 @@ TEST(EmulatorWired, PauseHoldsUntilResumedAndStopEndsTheRun) {
 
 TEST(EmulatorWired, PauseEndsByItselfAndNoControlInstrumentIgnoresRequests) {
     {
-        TEmulatorProcess emu;
+        EmulatorProcess emu;
         ASSERT_TRUE(emu.start(fast({"--electrodes", "24", "--cycle-ms", "50", "--pause-timeout",
                                     "300", "--exit-when-done"})));
-        TMonitorClient c;
+        MonitorClient c;
         ASSERT_TRUE(c.connectTcp(emu.port()));
         receiveWiredStart(c);
         c.writeByte('R');
@@ -274,10 +274,10 @@ TEST(EmulatorWired, PauseEndsByItselfAndNoControlInstrumentIgnoresRequests) {
         EXPECT_EQ(readBatch(c, false, 'R', kWait).kind, BatchResult::Batch);
     }
     {
-        TEmulatorProcess emu;
+        EmulatorProcess emu;
         ASSERT_TRUE(emu.start(
             fast({"--electrodes", "12", "--cycle-ms", "100", "--no-control", "--exit-when-done"})));
-        TMonitorClient c;
+        MonitorClient c;
         ASSERT_TRUE(c.connectTcp(emu.port()));
         const RunStart s = receiveWiredStart(c);
         EXPECT_FALSE(s.controls);
@@ -301,9 +301,9 @@ TEST(EmulatorWired, PauseEndsByItselfAndNoControlInstrumentIgnoresRequests) {
 
 TEST(EmulatorWired, DroppedLinkAndVanishingMonitorEndTheEmulatorCleanly) {
     {
-        TEmulatorProcess emu;
+        EmulatorProcess emu;
         ASSERT_TRUE(emu.start(fast({"--electrodes", "16", "--drop-after", "3"})));
-        TMonitorClient c;
+        MonitorClient c;
         ASSERT_TRUE(c.connectTcp(emu.port()));
         receiveWiredStart(c);
         c.writeByte('A');
@@ -313,9 +313,9 @@ TEST(EmulatorWired, DroppedLinkAndVanishingMonitorEndTheEmulatorCleanly) {
         EXPECT_EQ(emu.waitForExit(kWait), 0);
     }
     {
-        TEmulatorProcess emu;
+        EmulatorProcess emu;
         ASSERT_TRUE(emu.start(fast({"--electrodes", "24", "--cycle-ms", "100"})));
-        TMonitorClient c;
+        MonitorClient c;
         ASSERT_TRUE(c.connectTcp(emu.port()));
         receiveWiredStart(c);
         c.writeByte('C');
@@ -328,11 +328,11 @@ TEST(EmulatorWired, DroppedLinkAndVanishingMonitorEndTheEmulatorCleanly) {
 TEST(EmulatorWired, BadAnnouncementsSkipsAndShortRecordsKeepTheStreamReadable) {
     QTemporaryDir dir;
     const QString truthPath = dir.filePath("truth.csv");
-    TEmulatorProcess emu;
+    EmulatorProcess emu;
     ASSERT_TRUE(emu.start(fast({"--electrodes", "12", "--bad-count", "--bad-index", "--skip", "5:3",
                                 "--short-record", "2", "--short-gap-ms", "1200", "--seed", "4",
                                 "--truth", truthPath, "--exit-when-done"})));
-    TMonitorClient c;
+    MonitorClient c;
     ASSERT_TRUE(c.connectTcp(emu.port()));
     const RunStart s = receiveWiredStart(c);
     c.writeByte('C');
@@ -363,10 +363,10 @@ TEST(EmulatorWired, BadAnnouncementsSkipsAndShortRecordsKeepTheStreamReadable) {
 }
 
 TEST(EmulatorWired, AcquisitionOverPseudoTerminal) {
-    TEmulatorProcess emu;
+    EmulatorProcess emu;
     ASSERT_TRUE(emu.start(fast({"--pty", "--electrodes", "10", "--exit-when-done"})));
     ASSERT_TRUE(emu.firstLine().startsWith("/dev/")) << emu.firstLine().toStdString();
-    TMonitorClient c;
+    MonitorClient c;
     ASSERT_TRUE(c.openDevice(emu.firstLine()));
     const RunStart s = receiveWiredStart(c);
     ASSERT_EQ(s.header.size(), 136u);
@@ -383,11 +383,11 @@ TEST(EmulatorWired, AcquisitionOverPseudoTerminal) {
 TEST(EmulatorWifi, WholeAcquisitionWithAcknowledgedRawRecords) {
     QTemporaryDir dir;
     const QString truthPath = dir.filePath("truth.csv");
-    TEmulatorProcess emu;
+    EmulatorProcess emu;
     ASSERT_TRUE(emu.start(fast({"--generation", "wifi", "--electrodes", "12", "--channels", "8",
                                 "--array", "pole-dipole", "--corrupt", "0.2", "--truth", truthPath,
                                 "--repeat", "2", "--exit-when-done"})));
-    TMonitorClient c;
+    MonitorClient c;
     ASSERT_TRUE(c.connectTcp(emu.port()));
     for (int run = 1; run <= 2; ++run) {
         const RunStart s = receiveWifiStart(c, false);
@@ -437,10 +437,10 @@ TEST(EmulatorWifi, WholeAcquisitionWithAcknowledgedRawRecords) {
 }
 
 TEST(EmulatorWifi, MovingArrayTurnsAndResetsItsTripCounter) {
-    TEmulatorProcess emu;
+    EmulatorProcess emu;
     ASSERT_TRUE(emu.start(fast({"--generation", "wifi", "--moving-array", "--channels", "4",
                                 "--positions", "40", "--cycle-ms", "20", "--exit-when-done"})));
-    TMonitorClient c;
+    MonitorClient c;
     ASSERT_TRUE(c.connectTcp(emu.port()));
     const RunStart s = receiveWifiStart(c, true);
     const ByteVec& p = s.parameters;

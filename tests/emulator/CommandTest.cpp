@@ -21,9 +21,9 @@ ByteVec le32(int32_t v) {
 } // namespace
 
 TEST(EmulatorCommands, WiredParametersRoundTripAndValuesArePlausible) {
-    TEmulatorProcess emu;
+    EmulatorProcess emu;
     ASSERT_TRUE(emu.start(idle({"--channels", "6"})));
-    TMonitorClient c;
+    MonitorClient c;
     ASSERT_TRUE(c.connectTcp(emu.port()));
 
     ASSERT_EQ(c.command(30), 30);
@@ -105,9 +105,9 @@ TEST(EmulatorCommands, WiredParametersRoundTripAndValuesArePlausible) {
 }
 
 TEST(EmulatorCommands, WifiBlocksAndElectrodeCheck) {
-    TEmulatorProcess emu;
+    EmulatorProcess emu;
     ASSERT_TRUE(emu.start(idle({"--generation", "wifi", "--electrodes", "16"})));
-    TMonitorClient c;
+    MonitorClient c;
     ASSERT_TRUE(c.connectTcp(emu.port()));
 
     ASSERT_EQ(c.command(28), 28);

@@ -11,21 +11,21 @@ using namespace varmexemu;
 
 namespace {
 
-EarthPoint at(const TEmuSurvey& s, int node) {
+EarthPoint at(const EmuSurvey& s, int node) {
     const EmuNode& n = s.nodes.at(size_t(node));
     return earthPoint(n.x, n.y);
 }
 
-TEmuSurvey layout(ArrayType array, int electrodes = 24, int lines = 1, int channels = 10) {
-    TEmuOptions o;
+EmuSurvey layout(ArrayType array, int electrodes = 24, int lines = 1, int channels = 10) {
+    EmuOptions o;
     o.array = array;
     o.electrodes = electrodes;
     o.lines = lines;
     o.channels = channels;
     o.levels = 6;
-    TEmuSurvey s;
+    EmuSurvey s;
     QString error;
-    EXPECT_TRUE(TEmuSurvey::build(o, s, error)) << error.toStdString();
+    EXPECT_TRUE(EmuSurvey::build(o, s, error)) << error.toStdString();
     return s;
 }
 
@@ -36,7 +36,7 @@ const ArrayType kArrays[] = {ArrayType::Wenner, ArrayType::Schlumberger, ArrayTy
 
 TEST(ForwardModel, HomogeneousEarthGivesRho1ForEveryArrayType) {
     for (ArrayType array : kArrays) {
-        const TEmuSurvey s = layout(array);
+        const EmuSurvey s = layout(array);
         for (double thickness : {0.0, 3.0, 40.0}) {
             const TwoLayerEarth earth{137.5, 137.5, thickness};
             for (const EmuQuad& q : s.quads) {
@@ -91,7 +91,7 @@ TEST(ForwardModel, ReciprocityAndRemoteElectrodes) {
 
 TEST(Survey, BatchesShareCurrentPairAndChainPotentialElectrodes) {
     for (ArrayType array : kArrays) {
-        const TEmuSurvey s = layout(array, 24, 1, 4);
+        const EmuSurvey s = layout(array, 24, 1, 4);
         ASSERT_FALSE(s.batches.empty());
         int expected = 0;
         for (const EmuBatch& b : s.batches) {
@@ -119,13 +119,13 @@ TEST(Survey, BatchesShareCurrentPairAndChainPotentialElectrodes) {
 }
 
 TEST(Survey, SeveralLinesAddCrossLineProfilesAndGapFillers) {
-    TEmuOptions o;
+    EmuOptions o;
     o.electrodes = 10;
     o.lines = 5;
     o.gapFillers = 0.25;
-    TEmuSurvey s;
+    EmuSurvey s;
     QString error;
-    ASSERT_TRUE(TEmuSurvey::build(o, s, error));
+    ASSERT_TRUE(EmuSurvey::build(o, s, error));
     bool alongX = false, alongY = false;
     int gaps = 0;
     for (const EmuQuad& q : s.quads) {
@@ -141,7 +141,7 @@ TEST(Survey, SeveralLinesAddCrossLineProfilesAndGapFillers) {
 
     o.electrodes = 2000;
     o.lines = 1;
-    EXPECT_FALSE(TEmuSurvey::build(o, s, error)); // more than the 16000 quadripoles
+    EXPECT_FALSE(EmuSurvey::build(o, s, error)); // more than the 16000 quadripoles
 }
 
 TEST(Survey, SkipsSplitBatches) {
@@ -157,14 +157,14 @@ TEST(Survey, SkipsSplitBatches) {
 }
 
 TEST(InstrumentModel, ReadingsAreConsistentAndBatteriesRunDown) {
-    TEmuOptions o;
+    EmuOptions o;
     o.electrodes = 16;
     o.noise = 0.0;
     o.outliers = 0.0;
-    TEmuSurvey s;
+    EmuSurvey s;
     QString error;
-    ASSERT_TRUE(TEmuSurvey::build(o, s, error));
-    TInstrumentModel model(o, s);
+    ASSERT_TRUE(EmuSurvey::build(o, s, error));
+    InstrumentModel model(o, s);
     model.beginAcquisition(1);
     const float tx0 = model.txBattery();
     for (const EmuBatch& b : s.batches)

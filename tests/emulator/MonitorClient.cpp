@@ -11,14 +11,14 @@ namespace emutest {
 
 // ---- the emulator process
 
-TEmulatorProcess::~TEmulatorProcess() {
+EmulatorProcess::~EmulatorProcess() {
     if (process_.state() != QProcess::NotRunning) {
         process_.kill();
         process_.waitForFinished(5000);
     }
 }
 
-bool TEmulatorProcess::start(const QStringList& arguments) {
+bool EmulatorProcess::start(const QStringList& arguments) {
     QStringList args = arguments;
     if (!args.contains(QStringLiteral("--pty")))
         args << QStringLiteral("--listen") << QStringLiteral("127.0.0.1:0");
@@ -36,19 +36,19 @@ bool TEmulatorProcess::start(const QStringList& arguments) {
     return !firstLine_.isEmpty();
 }
 
-int TEmulatorProcess::waitForExit(int timeoutMs) {
+int EmulatorProcess::waitForExit(int timeoutMs) {
     if (!process_.waitForFinished(timeoutMs) && process_.state() != QProcess::NotRunning)
         return -1;
     return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -2;
 }
 
-QString TEmulatorProcess::errorOutput() {
+QString EmulatorProcess::errorOutput() {
     return QString::fromLocal8Bit(process_.readAllStandardError());
 }
 
 // ---- byte level
 
-bool TMonitorClient::connectTcp(int port) {
+bool MonitorClient::connectTcp(int port) {
     auto socket = std::make_unique<QTcpSocket>();
     socket->connectToHost(QStringLiteral("127.0.0.1"), quint16(port));
     if (!socket->waitForConnected(5000))
@@ -58,7 +58,7 @@ bool TMonitorClient::connectTcp(int port) {
     return true;
 }
 
-bool TMonitorClient::openDevice(const QString& path) {
+bool MonitorClient::openDevice(const QString& path) {
     auto port = std::make_unique<QSerialPort>();
     port->setPortName(path);
     if (!port->open(QIODevice::ReadWrite))
@@ -68,7 +68,7 @@ bool TMonitorClient::openDevice(const QString& path) {
     return true;
 }
 
-void TMonitorClient::close() {
+void MonitorClient::close() {
     if (auto* socket = qobject_cast<QTcpSocket*>(device_.get())) {
         socket->disconnectFromHost();
         if (socket->state() != QAbstractSocket::UnconnectedState)
@@ -78,7 +78,7 @@ void TMonitorClient::close() {
         device_->close();
 }
 
-bool TMonitorClient::fill(int timeoutMs) {
+bool MonitorClient::fill(int timeoutMs) {
     if (!device_)
         return false;
     if (device_->bytesAvailable() == 0) {
@@ -93,7 +93,7 @@ bool TMonitorClient::fill(int timeoutMs) {
     return !data.isEmpty();
 }
 
-int TMonitorClient::readByte(int timeoutMs) {
+int MonitorClient::readByte(int timeoutMs) {
     QElapsedTimer timer;
     timer.start();
     while (input_.empty()) {
@@ -109,7 +109,7 @@ int TMonitorClient::readByte(int timeoutMs) {
     return b;
 }
 
-bool TMonitorClient::read(ByteVec& out, size_t count, int timeoutMs) {
+bool MonitorClient::read(ByteVec& out, size_t count, int timeoutMs) {
     out.clear();
     QElapsedTimer timer;
     timer.start();
@@ -122,7 +122,7 @@ bool TMonitorClient::read(ByteVec& out, size_t count, int timeoutMs) {
     return true;
 }
 
-void TMonitorClient::write(const ByteVec& bytes) {
+void MonitorClient::write(const ByteVec& bytes) {
     device_->write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size()));
     QElapsedTimer timer;
     timer.start();
@@ -130,12 +130,12 @@ void TMonitorClient::write(const ByteVec& bytes) {
         device_->waitForBytesWritten(100);
 }
 
-void TMonitorClient::flushInput() {
+void MonitorClient::flushInput() {
     fill(0);
     input_.clear();
 }
 
-bool TMonitorClient::peerClosed(int timeoutMs) {
+bool MonitorClient::peerClosed(int timeoutMs) {
     QElapsedTimer timer;
     timer.start();
     auto* socket = qobject_cast<QTcpSocket*>(device_.get());
@@ -151,7 +151,7 @@ bool TMonitorClient::peerClosed(int timeoutMs) {
 
 // ---- conversation pieces
 
-bool TMonitorClient::wakeUp(int timeoutMs) {
+bool MonitorClient::wakeUp(int timeoutMs) {
     QElapsedTimer timer;
     timer.start();
     while (timer.elapsed() < timeoutMs) {
@@ -162,7 +162,7 @@ bool TMonitorClient::wakeUp(int timeoutMs) {
     return false;
 }
 
-bool TMonitorClient::startHandshake(int timeoutMs, bool* controlsOffered) {
+bool MonitorClient::startHandshake(int timeoutMs, bool* controlsOffered) {
     QElapsedTimer timer;
     timer.start();
     for (;;) {
@@ -199,7 +199,7 @@ static uint16_t lenSum(size_t len) {
     return uint16_t((len & 0xFF) + ((len >> 8) & 0xFF));
 }
 
-bool TMonitorClient::receiveBlocks(ByteVec& out, int* badBlocks) {
+bool MonitorClient::receiveBlocks(ByteVec& out, int* badBlocks) {
     out.clear();
     for (;;) {
         flushInput();
@@ -246,7 +246,7 @@ bool TMonitorClient::receiveBlocks(ByteVec& out, int* badBlocks) {
     return read(closing, 2, 5000);
 }
 
-bool TMonitorClient::sendBlocks(const ByteVec& data) {
+bool MonitorClient::sendBlocks(const ByteVec& data) {
     for (;;) {
         const int e = readByte(5000);
         if (e < 0)
@@ -284,7 +284,7 @@ bool TMonitorClient::sendBlocks(const ByteVec& data) {
     }
 }
 
-int TMonitorClient::command(uint8_t code) {
+int MonitorClient::command(uint8_t code) {
     flushInput();
     bool synced = false;
     for (int i = 0; i < 82 && !synced; ++i) {
@@ -306,7 +306,7 @@ int TMonitorClient::command(uint8_t code) {
     return reply;
 }
 
-bool TMonitorClient::waitPrompt(int timeoutMs) {
+bool MonitorClient::waitPrompt(int timeoutMs) {
     QElapsedTimer timer;
     timer.start();
     int last = -1;
@@ -349,8 +349,8 @@ double getF64(const ByteVec& d, size_t off) {
 
 // ---- batches
 
-BatchResult readBatch(TMonitorClient& client, bool wifi, char mode, int timeoutMs,
-                      int expectedIndex, int recordTimeoutMs) {
+BatchResult readBatch(MonitorClient& client, bool wifi, char mode, int timeoutMs, int expectedIndex,
+                      int recordTimeoutMs) {
     BatchResult r;
     int c;
     do {

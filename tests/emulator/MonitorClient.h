@@ -17,9 +17,9 @@ namespace emutest {
 using ByteVec = std::vector<uint8_t>;
 
 // The emulator as a child process.
-class TEmulatorProcess {
+class EmulatorProcess {
 public:
-    ~TEmulatorProcess();
+    ~EmulatorProcess();
     // Starts it with the arguments (plus --listen 127.0.0.1:0 unless --pty
     // is among them) and reads the first line of its output.
     bool start(const QStringList& arguments);
@@ -34,7 +34,7 @@ private:
     QString firstLine_;
 };
 
-class TMonitorClient {
+class MonitorClient {
 public:
     bool connectTcp(int port);
     bool openDevice(const QString& path);
@@ -97,7 +97,7 @@ struct BatchResult {
 // announced before expectedIndex, or with a count outside 1..20, is
 // discarded as the monitor does. With recordTimeoutMs, a wired record that
 // is not complete in that time is dropped and the next one read.
-BatchResult readBatch(TMonitorClient& client, bool wifi, char mode, int timeoutMs,
+BatchResult readBatch(MonitorClient& client, bool wifi, char mode, int timeoutMs,
                       int expectedIndex = 0, int recordTimeoutMs = 0);
 
 // The truth file as rows of named columns.

@@ -1,4 +1,4 @@
-#include "ColorScale.h"
+#include "imaging/ColorScale.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 
 namespace {
 
-void Fill(TColorScale& cs, const std::vector<float>& values) {
+void Fill(ColorScale& cs, const std::vector<float>& values) {
     for (float v : values) {
         cs.AddDistributionValue(v);
         cs.rhoMin = std::min(cs.rhoMin, v);
@@ -49,7 +49,7 @@ TEST(PaletteTest, SlidersTenAndFortyAndCrossedSliders) {
 }
 
 TEST(UnitFactorTest, SmallValuesSwitchToOhmCentimetre) {
-    TColorScale cs;
+    ColorScale cs;
     EXPECT_EQ(cs.UnitFactor(), 1.0f); // before any value
     Fill(cs, {1.5f, 2.0f, 4.2f});
     EXPECT_EQ(cs.UnitFactor(), 100.0f);
@@ -77,7 +77,7 @@ TEST(ContourScaleTest, BandsSpacingAndReversedRange) {
 }
 
 TEST(DistributionValuesTest, FloorAndOrdering) {
-    TColorScale cs;
+    ColorScale cs;
     cs.AddDistributionValue(0.001f);
     cs.AddDistributionValue(0.0011f);
     cs.AddDistributionValue(5);
@@ -103,7 +103,7 @@ TEST(PairSumTest, SortedFormulaAgreesWithDirectSum) {
 }
 
 TEST(OptimizedRangeTest, FewerThanSixteenValuesUseTheFullRange) {
-    TColorScale cs;
+    ColorScale cs;
     std::vector<float> v;
     for (int i = 0; i < 15; ++i)
         v.push_back(10.5f + i * 3);
@@ -115,7 +115,7 @@ TEST(OptimizedRangeTest, FewerThanSixteenValuesUseTheFullRange) {
 }
 
 TEST(OptimizedRangeTest, CutsTheOutliersAndSmoothsFollowingBlocks) {
-    TColorScale cs;
+    ColorScale cs;
     cs.sampleLimit = 100000;
     std::vector<float> v;
     for (int i = 0; i < 400; ++i)
@@ -151,7 +151,7 @@ TEST(OptimizedRangeTest, CutsTheOutliersAndSmoothsFollowingBlocks) {
 }
 
 TEST(OptimizedRangeTest, ASingleOutlierIsLeftOut) {
-    TColorScale cs;
+    ColorScale cs;
     cs.sampleLimit = 1000;
     std::vector<float> v;
     for (int i = 0; i < 200; ++i)
@@ -165,7 +165,7 @@ TEST(OptimizedRangeTest, ASingleOutlierIsLeftOut) {
 }
 
 TEST(OptimizedRangeTest, BoundsFollowTheDisplayUnit) {
-    TColorScale cs;
+    ColorScale cs;
     cs.sampleLimit = 1000;
     std::vector<float> v;
     for (int i = 0; i < 40; ++i)
@@ -184,7 +184,7 @@ TEST(OptimizedRangeTest, BoundsFollowTheDisplayUnit) {
 }
 
 TEST(RangeChoiceTest, OutOfScaleCountAndManualFallback) {
-    TColorScale cs;
+    ColorScale cs;
     Fill(cs, {5, 10, 10, 20, 30, 30, 40});
     EXPECT_EQ(cs.OutOfScaleCount(10.0, 30.0), 2u); // values on a bound are inside
     EXPECT_EQ(cs.OutOfScaleCount(0.0, 100.0), 0u);
@@ -203,7 +203,7 @@ TEST(RangeChoiceTest, OutOfScaleCountAndManualFallback) {
 }
 
 TEST(RangeChoiceTest, ChartRangeIsWholeNumbersInOhmMetre) {
-    TColorScale cs;
+    ColorScale cs;
     Fill(cs, {2.345f, 4.2f});
     cs.colorScaleMode = ColorScaleMode::Full;
     const ValueRange r = cs.ChartRange();
@@ -218,7 +218,7 @@ TEST(RangeChoiceTest, ChartRangeIsWholeNumbersInOhmMetre) {
 }
 
 TEST(SampleLimitTest, FollowsTheIdleTimeWithinItsFloor) {
-    TColorScale cs;
+    ColorScale cs;
     cs.ResetRunStatistics();
     cs.AdjustSampleLimit(600);
     EXPECT_EQ(cs.sampleLimit, 210u);

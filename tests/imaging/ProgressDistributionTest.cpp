@@ -1,6 +1,6 @@
-#include "DistributionModel.h"
-#include "ProgressModel.h"
 #include "SyntheticSequence.h"
+#include "imaging/DistributionModel.h"
+#include "imaging/ProgressModel.h"
 
 #include <gtest/gtest.h>
 
@@ -30,7 +30,7 @@ int Count(const std::vector<ProgressPoint>& pts, ProgressState s) {
 
 TEST(ProgressModelTest, PolePoleShowsNoRemoteElectrodeAndWidensTheZRange) {
     auto s = synthetic::MakePolePole(10);
-    TProgressModel m;
+    ProgressModel m;
     m.SetupProgressView(*s, 0, 12, false);
     const auto& e = m.electrodePoints();
     EXPECT_TRUE(e[0].IsNull());  // node 0, the electrode at infinity
@@ -50,7 +50,7 @@ TEST(ProgressModelTest, BlocksMoveThroughTheirStates) {
     l.channels = 4;
     auto s = synthetic::MakeDipoleDipole(l);
     s->quadripoles[5].gapFiller = -1;
-    TProgressModel m;
+    ProgressModel m;
     m.SetupProgressView(*s, 1, 30, false);
     const auto& q = m.quadripolePoints();
     const auto& e = m.electrodePoints();
@@ -83,7 +83,7 @@ TEST(ProgressModelTest, OnlyBlockAtIndexZeroIsClearedAndMovingArrayChangesNothin
     l.electrodes = 20;
     l.channels = 2;
     auto s = synthetic::MakeDipoleDipole(l);
-    TProgressModel m;
+    ProgressModel m;
     m.SetupProgressView(*s, 1, 20, false);
     m.MarkCurrentQuadripoles(2, 0, false);
     m.ClearCurrentQuadripoles(false);
@@ -100,7 +100,7 @@ TEST(DistributionModelTest, AxesSpanWholeDecades) {
     l.electrodes = 20;
     l.channels = 2;
     auto s = synthetic::MakeDipoleDipole(l);
-    TDistributionModel m;
+    DistributionModel m;
     m.ResetDistributionChart();
     // The final call of a replay with no points keeps the reset axes.
     m.AddDistributionPoints(*s, nullptr, 0, false, 0);
@@ -129,7 +129,7 @@ TEST(DistributionModelTest, MissingValuesGoSilverAndGapFillersFollowTheSetting) 
     l.channels = 2;
     auto s = synthetic::MakeDipoleDipole(l);
     s->quadripoles[1].gapFiller = -1;
-    TDistributionModel m;
+    DistributionModel m;
     m.ResetDistributionChart();
     const auto r = Values({0.0f, 12.0f, -9e30f, NAN});
     m.AddDistributionPoints(*s, r.data(), 0, false, 4);

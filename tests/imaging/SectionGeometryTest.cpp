@@ -1,4 +1,4 @@
-#include "SectionGeometry.h"
+#include "imaging/SectionGeometry.h"
 #include "SyntheticSequence.h"
 
 #include <gtest/gtest.h>
@@ -12,7 +12,7 @@ namespace {
 
 // Builds sequences quadripole by quadripole, each with four nodes of its own.
 struct Builder {
-    std::unique_ptr<TSequence> s = std::make_unique<TSequence>();
+    std::unique_ptr<Sequence> s = std::make_unique<Sequence>();
     int nextNode = 1;
 
     Builder() { s->nodes[0] = {kInfinityCoordinate, kInfinityCoordinate, kInfinityCoordinate, 0}; }
@@ -39,7 +39,7 @@ MeasureRecord Rho(float v) {
     return r;
 }
 
-int SectionIndex(const TSectionImaging& img, Plane p, int32_t key) {
+int SectionIndex(const SectionGeometry& img, Plane p, int32_t key) {
     const auto& sections = img.plane(p).sections;
     for (size_t i = 0; i < sections.size(); ++i)
         if (sections[i].key == key)
@@ -71,8 +71,8 @@ TEST(SectionCaptionTest, AtMostTwoDecimalsWithoutTrailingZeros) {
 }
 
 TEST(SectionGeometryTest, EmptySequenceHasNoSections) {
-    TSequence s;
-    TSectionImaging img;
+    Sequence s;
+    SectionGeometry img;
     EXPECT_FALSE(img.BuildSectionGeometry(s, false));
     EXPECT_FALSE(img.HasSections());
     EXPECT_TRUE(img.quadCoords().empty());
@@ -82,7 +82,7 @@ TEST(SectionGeometryTest, ProfilesAreToldApartOnWholeCentimetres) {
     Builder same;
     same.DipoleX(0, 1, 2.003f);
     same.DipoleX(0, 1, 2.004f);
-    TSectionImaging a;
+    SectionGeometry a;
     ASSERT_TRUE(a.BuildSectionGeometry(*same.s, false));
     ASSERT_EQ(a.plane(Plane::XZ).sections.size(), 1u);
     EXPECT_EQ(a.plane(Plane::XZ).sections[0].key, 200);
@@ -90,7 +90,7 @@ TEST(SectionGeometryTest, ProfilesAreToldApartOnWholeCentimetres) {
     Builder apart;
     apart.DipoleX(0, 1, 2.006f);
     apart.DipoleX(0, 1, 2.004f);
-    TSectionImaging b;
+    SectionGeometry b;
     ASSERT_TRUE(b.BuildSectionGeometry(*apart.s, false));
     const auto& sections = b.plane(Plane::XZ).sections;
     ASSERT_EQ(sections.size(), 2u);
@@ -103,7 +103,7 @@ TEST(SectionGeometryTest, ProfileAlongXFillsXZAndXYOnly) {
     l.electrodes = 24;
     l.channels = 4;
     auto s = synthetic::MakeDipoleDipole(l);
-    TSectionImaging img;
+    SectionGeometry img;
     ASSERT_TRUE(img.BuildSectionGeometry(*s, false));
     ASSERT_EQ(img.plane(Plane::XZ).sections.size(), 1u);
     EXPECT_EQ(SectionCaption(Plane::XZ, img.plane(Plane::XZ).sections[0].key), "Y 0");
@@ -119,14 +119,14 @@ TEST(SectionGeometryTest, RemoteElectrodesPutQuadripolesInBothProfilePlanes) {
     // An electrode far away but not at infinity is an ordinary one.
     Builder far;
     far.DipoleX(1500, 1, 0);
-    TSectionImaging img;
+    SectionGeometry img;
     ASSERT_TRUE(img.BuildSectionGeometry(*s, false));
     for (const QuadPlacement& q : img.placements()) {
         EXPECT_TRUE(q.inPlane[static_cast<int>(Plane::XZ)]);
         EXPECT_TRUE(q.inPlane[static_cast<int>(Plane::YZ)]);
         EXPECT_LT(q.mx, 10.0f); // the remote electrodes do not move the mid point
     }
-    TSectionImaging f;
+    SectionGeometry f;
     ASSERT_TRUE(f.BuildSectionGeometry(*far.s, false));
     EXPECT_FALSE(f.quadCoords()[0].HasRemoteElectrode());
     EXPECT_TRUE(f.plane(Plane::YZ).sections.empty());
@@ -137,19 +137,19 @@ TEST(SectionGeometryTest, GapFillersOnlyWhenAskedButAlwaysIndexed) {
     b.DipoleX(0, 1, 0);
     b.DipoleX(0, 1, 7, -1);
     b.DipoleX(1, 1, 0);
-    TSectionImaging hidden;
+    SectionGeometry hidden;
     ASSERT_TRUE(hidden.BuildSectionGeometry(*b.s, false));
     EXPECT_EQ(hidden.quadCoords().size(), 3u);
     EXPECT_EQ(hidden.plane(Plane::XZ).sections.size(), 1u);
     EXPECT_EQ(hidden.sectionValues()[1], 0.0f); // no grid cell
-    TSectionImaging shown;
+    SectionGeometry shown;
     ASSERT_TRUE(shown.BuildSectionGeometry(*b.s, true));
     EXPECT_EQ(shown.plane(Plane::XZ).sections.size(), 2u);
 
     // Only gap fillers, not shown: nothing to place.
     Builder only;
     only.DipoleX(0, 1, 0, -1);
-    TSectionImaging none;
+    SectionGeometry none;
     EXPECT_FALSE(none.BuildSectionGeometry(*only.s, false));
 }
 
@@ -159,7 +159,7 @@ TEST(SectionGridTest, MidpointRuleGivesEachNeighbourItsOwnColumn) {
     Builder b;
     const int q1 = b.DipoleX(0.0f, 1, 0);
     const int q2 = b.DipoleX(0.01f, 1, 0);
-    TSectionImaging img;
+    SectionGeometry img;
     ASSERT_TRUE(img.BuildSectionGeometry(*b.s, false));
     const auto& gp = img.plane(Plane::XZ).graphPoints;
     EXPECT_EQ(gp[q1].firstColumn, 0);
@@ -172,7 +172,7 @@ TEST(SectionGridTest, MidpointRuleGivesEachNeighbourItsOwnColumn) {
     Builder n;
     const int n1 = n.DipoleX(-2.03f, 1, 0);
     const int n2 = n.DipoleX(-2.02f, 1, 0);
-    TSectionImaging neg;
+    SectionGeometry neg;
     ASSERT_TRUE(neg.BuildSectionGeometry(*n.s, false));
     const auto& ng = neg.plane(Plane::XZ).graphPoints;
     EXPECT_EQ(ng[n1].lastColumn, 0);
@@ -184,7 +184,7 @@ TEST(SectionGridTest, ColumnOnTheMidpointGoesLeftAndLoneMeasurementOwnsTheRow) {
     const int left = b.DipoleX(0.0f, 1, 0);   // mid 2.00, depth 0.76
     const int right = b.DipoleX(0.02f, 1, 0); // mid 2.02
     const int lone = b.DipoleX(-1.99f, 2, 0); // mid 2.01, depth 1.52
-    TSectionImaging img;
+    SectionGeometry img;
     ASSERT_TRUE(img.BuildSectionGeometry(*b.s, false));
     const SlistPoint& s = img.plane(Plane::XZ).sections[0];
     EXPECT_EQ(s.rowCount, 2);
@@ -202,7 +202,7 @@ TEST(SectionGridTest, ColumnOnTheMidpointGoesLeftAndLoneMeasurementOwnsTheRow) {
 TEST(SectionGridTest, EveryColumnOfEveryRowHasExactlyOneOwner) {
     auto s = synthetic::MakeLargeSequence();
     ASSERT_EQ(s->quadripoleCount, 16000);
-    TSectionImaging img;
+    SectionGeometry img;
     ASSERT_TRUE(img.BuildSectionGeometry(*s, false));
     for (Plane p : kBuildOrder) {
         const PlaneGeometry& g = img.plane(p);
@@ -226,7 +226,7 @@ TEST(PlotSectionDataTest, SingleRowSectionIsDrawnAsTwoIdenticalRows) {
     Builder b;
     b.DipoleX(0, 1, 0);
     b.DipoleX(1, 1, 0);
-    TSectionImaging img;
+    SectionGeometry img;
     ASSERT_TRUE(img.BuildSectionGeometry(*b.s, false));
     float lo = 9e30f, hi = -9e30f;
     auto out = img.PlotSectionData(nullptr, 0, 0, false, Plane::XZ, 0, lo, hi);
@@ -254,7 +254,7 @@ TEST(PlotSectionDataTest, MissingValuesAreMarkedAndLeaveTheRangeAlone) {
     b.DipoleX(0, 1, 0);
     b.DipoleX(1, 1, 0);
     b.DipoleX(2, 1, 0);
-    TSectionImaging img;
+    SectionGeometry img;
     ASSERT_TRUE(img.BuildSectionGeometry(*b.s, false));
     float lo = 9e30f, hi = -9e30f;
     const MeasureRecord r[3] = {Rho(kNotMeasuredValue), Rho(12), Rho(NAN)};
@@ -272,7 +272,7 @@ TEST(PlotSectionDataTest, SwitchingSectionRedrawsWithStoredValuesAndBadIndicesAr
     l.electrodes = 20;
     l.channels = 3;
     auto s = synthetic::MakeDipoleDipole(l);
-    TSectionImaging img;
+    SectionGeometry img;
     ASSERT_TRUE(img.BuildSectionGeometry(*s, false));
     const int count = s->quadripoleCount;
     auto records = synthetic::MakeRecords(*s, 0, count);
@@ -301,7 +301,7 @@ TEST(PlotSectionDataTest, GapFillerShownOnlyAfterTheBuildDoesNotOverwriteAnother
     Builder b;
     b.DipoleX(0, 1, 0);
     b.DipoleX(0.5f, 1, 0, -1);
-    TSectionImaging img;
+    SectionGeometry img;
     ASSERT_TRUE(img.BuildSectionGeometry(*b.s, false));
     float lo = 9e30f, hi = -9e30f;
     const MeasureRecord r[2] = {Rho(10), Rho(99)};

@@ -7,18 +7,18 @@ namespace synthetic {
 
 namespace {
 
-void SetNode(TSequence& s, int number, float x, float y) {
+void SetNode(Sequence& s, int number, float x, float y) {
     s.nodes[number] = NodeRecord{x, y, 0.0f, number};
 }
 
-void SetInfinity(TSequence& s) {
+void SetInfinity(Sequence& s) {
     s.nodes[0] = NodeRecord{kInfinityCoordinate, kInfinityCoordinate, kInfinityCoordinate, 0};
 }
 
 } // namespace
 
-std::unique_ptr<TSequence> MakeDipoleDipole(const Layout& layout) {
-    auto s = std::make_unique<TSequence>();
+std::unique_ptr<Sequence> MakeDipoleDipole(const Layout& layout) {
+    auto s = std::make_unique<Sequence>();
     SetInfinity(*s);
     int q = 0;
     for (int line = 0; line < layout.lines; ++line) {
@@ -55,7 +55,7 @@ std::unique_ptr<TSequence> MakeDipoleDipole(const Layout& layout) {
     return s;
 }
 
-std::unique_ptr<TSequence> MakeLargeSequence() {
+std::unique_ptr<Sequence> MakeLargeSequence() {
     Layout l;
     l.lines = 20;
     l.electrodes = 96;
@@ -64,8 +64,8 @@ std::unique_ptr<TSequence> MakeLargeSequence() {
     return MakeDipoleDipole(l);
 }
 
-std::unique_ptr<TSequence> MakePolePole(int electrodes) {
-    auto s = std::make_unique<TSequence>();
+std::unique_ptr<Sequence> MakePolePole(int electrodes) {
+    auto s = std::make_unique<Sequence>();
     SetInfinity(*s);
     for (int e = 1; e <= electrodes; ++e)
         SetNode(*s, e, static_cast<float>(e - 1), 0.0f);
@@ -85,16 +85,16 @@ std::unique_ptr<TSequence> MakePolePole(int electrodes) {
     return s;
 }
 
-std::vector<MeasureRecord> MakeRecords(const TSequence& sequence, int first, int count) {
+std::vector<MeasureRecord> MakeRecords(const Sequence& sequence, int first, int count) {
     std::vector<MeasureRecord> records(count);
     for (int k = 0; k < count; ++k) {
         MeasureRecord& r = records[k];
         std::memset(&r, 0, sizeof r);
         float c[12];
         sequence.QuadripoleCoordinates(first + k, c);
-        const float mx = TSequence::MidPoint(c, 0);
-        const float my = TSequence::MidPoint(c, 4);
-        const float d = TSequence::PseudoDepth(c);
+        const float mx = Sequence::MidPoint(c, 0);
+        const float my = Sequence::MidPoint(c, 4);
+        const float d = Sequence::PseudoDepth(c);
         // A conductive lens in a resistive host, varying along the lines.
         const float lens = std::exp(-((mx - 40) * (mx - 40) / 200.0f + (d - 4) * (d - 4) / 8.0f));
         r.rho = 200.0f * (1.0f + 0.5f * std::sin(mx / 9.0f + my / 20.0f)) * (1.0f - 0.85f * lens) +

@@ -19,42 +19,42 @@ uint16_t BlockSeq(int k) {
     return uint16_t(k % 127 + 1);
 }
 
-TInstrumentDouble::TInstrumentDouble(TFakeLink& link) : link_(link) {
+InstrumentDouble::InstrumentDouble(FakeLink& link) : link_(link) {
     link_.instrument = [this](uint8_t b) { OnByte(b); };
 }
 
-TInstrumentDouble& TInstrumentDouble::Command(uint8_t code) {
+InstrumentDouble& InstrumentDouble::Command(uint8_t code) {
     return Add({kCommand, code, {}, 0});
 }
-TInstrumentDouble& TInstrumentDouble::SendBlock(std::vector<uint8_t> data) {
+InstrumentDouble& InstrumentDouble::SendBlock(std::vector<uint8_t> data) {
     return Add({kSendBlock, 0, std::move(data), 0});
 }
-TInstrumentDouble& TInstrumentDouble::ReceiveBlock() {
+InstrumentDouble& InstrumentDouble::ReceiveBlock() {
     return Add({kReceiveBlock, 0, {}, 0});
 }
-TInstrumentDouble& TInstrumentDouble::Expect(size_t n) {
+InstrumentDouble& InstrumentDouble::Expect(size_t n) {
     return Add({kExpect, 0, {}, n});
 }
-TInstrumentDouble& TInstrumentDouble::Send(std::vector<uint8_t> bytes) {
+InstrumentDouble& InstrumentDouble::Send(std::vector<uint8_t> bytes) {
     return Add({kSend, 0, std::move(bytes), 0});
 }
-TInstrumentDouble& TInstrumentDouble::Prompt() {
+InstrumentDouble& InstrumentDouble::Prompt() {
     return Send(std::vector<uint8_t>{':', '>'});
 }
 
-TInstrumentDouble& TInstrumentDouble::Add(Step step) {
+InstrumentDouble& InstrumentDouble::Add(Step step) {
     steps_.push_back(std::move(step));
     if (current_ == steps_.size() - 1)
         Activate();
     return *this;
 }
 
-void TInstrumentDouble::AnswerWord(uint16_t w) {
+void InstrumentDouble::AnswerWord(uint16_t w) {
     link_.AnswerWord(w);
 }
 
 // Resets the per-step state and runs the steps that need no input.
-void TInstrumentDouble::Activate() {
+void InstrumentDouble::Activate() {
     while (current_ < steps_.size()) {
         Step& s = steps_[current_];
         synced_ = false;
@@ -81,12 +81,12 @@ void TInstrumentDouble::Activate() {
     }
 }
 
-void TInstrumentDouble::Complete() {
+void InstrumentDouble::Complete() {
     ++current_;
     Activate();
 }
 
-void TInstrumentDouble::OnByte(uint8_t b) {
+void InstrumentDouble::OnByte(uint8_t b) {
     if (Done()) {
         problems.push_back("byte " + std::to_string(b) + " after the end of the script");
         return;
@@ -112,7 +112,7 @@ void TInstrumentDouble::OnByte(uint8_t b) {
     }
 }
 
-void TInstrumentDouble::OnCommandByte(Step& s, uint8_t b) {
+void InstrumentDouble::OnCommandByte(Step& s, uint8_t b) {
     if (!synced_) {
         if (b == '@') {
             synced_ = true;
@@ -134,7 +134,7 @@ void TInstrumentDouble::OnCommandByte(Step& s, uint8_t b) {
     Complete();
 }
 
-void TInstrumentDouble::OnSendBlockByte(Step& s, uint8_t b) {
+void InstrumentDouble::OnSendBlockByte(Step& s, uint8_t b) {
     if (!synced_) {
         if (b != 0x00) {
             link_.Answer(0x55);
@@ -185,7 +185,7 @@ void TInstrumentDouble::OnSendBlockByte(Step& s, uint8_t b) {
     AnswerWord(LengthSum(len, s.data.data() + start));
 }
 
-void TInstrumentDouble::OnReceiveBlockByte(uint8_t b) {
+void InstrumentDouble::OnReceiveBlockByte(uint8_t b) {
     if (echoLeft_ > 0) {
         --echoLeft_;
         if (b != 0x00)
@@ -226,7 +226,7 @@ void TInstrumentDouble::OnReceiveBlockByte(uint8_t b) {
     AnswerWord(BlockSeq(block_));
 }
 
-ProtocolRig::ProtocolRig() : device(std::make_unique<TVarmexPro>()) {
+ProtocolRig::ProtocolRig() : device(std::make_unique<Instrument>()) {
     SetUiHooks(&hooks);
     device->view = &view;
 }

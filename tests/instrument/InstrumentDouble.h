@@ -2,7 +2,7 @@
 // A scripted instrument for the protocol tests, written from the wire
 // tables: the command handshake, block transfers in both directions, plain
 // little-endian values and the prompt. It sits on the far end of a
-// TFakeLink, in the same thread: the steps of its script run in order,
+// FakeLink, in the same thread: the steps of its script run in order,
 // steps that only send run as soon as they are reached, the others wait for
 // the computer's bytes.
 //
@@ -10,7 +10,7 @@
 // built by the test with testsupport::Bytes.
 #include "FakeLink.h"
 #include "TestSupport.h"
-#include "Varmexpro.h"
+#include "instrument/Instrument.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -18,25 +18,25 @@
 #include <string>
 #include <vector>
 
-class TInstrumentDouble {
+class InstrumentDouble {
 public:
-    explicit TInstrumentDouble(TFakeLink& link);
+    explicit InstrumentDouble(FakeLink& link);
 
     // '@' synchronisation, then the command and its complement; answered
     // with the command.
-    TInstrumentDouble& Command(uint8_t code);
+    InstrumentDouble& Command(uint8_t code);
     // One block transfer to the computer (which leads with requests).
-    TInstrumentDouble& SendBlock(std::vector<uint8_t> data);
+    InstrumentDouble& SendBlock(std::vector<uint8_t> data);
     // One block transfer from the computer (the instrument leads); the data
     // lands in blocksReceived.
-    TInstrumentDouble& ReceiveBlock();
+    InstrumentDouble& ReceiveBlock();
     // n plain bytes from the computer; they land in bytesReceived.
-    TInstrumentDouble& Expect(size_t n);
+    InstrumentDouble& Expect(size_t n);
     // Plain bytes to the computer.
-    TInstrumentDouble& Send(std::vector<uint8_t> bytes);
-    TInstrumentDouble& Send(const testsupport::Bytes& bytes) { return Send(bytes.data()); }
+    InstrumentDouble& Send(std::vector<uint8_t> bytes);
+    InstrumentDouble& Send(const testsupport::Bytes& bytes) { return Send(bytes.data()); }
     // The ":>" prompt.
-    TInstrumentDouble& Prompt();
+    InstrumentDouble& Prompt();
 
     bool Done() const { return current_ >= steps_.size(); }
 
@@ -54,7 +54,7 @@ private:
         size_t count = 0;
     };
 
-    TInstrumentDouble& Add(Step step);
+    InstrumentDouble& Add(Step step);
     void Activate();
     void Complete();
     void OnByte(uint8_t b);
@@ -63,7 +63,7 @@ private:
     void OnReceiveBlockByte(uint8_t b);
     void AnswerWord(uint16_t w);
 
-    TFakeLink& link_;
+    FakeLink& link_;
     std::vector<Step> steps_;
     size_t current_ = 0;
 
@@ -82,9 +82,9 @@ private:
 uint16_t BlockSeq(int k);
 
 // A view that records what the protocol shows.
-class TRecordingView : public TProtocolView {
+class RecordingView : public ProtocolView {
 public:
-    struct Bar : TProgressBar {
+    struct Bar : ProgressBar {
         int minimum = 0, maximum = 0, position = 0, highest = 0;
         void SetMinimum(int v) override { minimum = v; }
         void SetMaximum(int v) override { maximum = v; }
@@ -95,20 +95,20 @@ public:
             highest = std::max(highest, v);
         }
     };
-    struct Indicator : TIndicator {
+    struct CountingIndicator : Indicator {
         int shows = 0;
         void Show() override { ++shows; }
         void Hide() override {}
     };
     Bar bar;
-    Indicator indicator;
+    CountingIndicator indicator;
     std::vector<std::string> captions;
     int idle = 0;
     int barShown = 0;
     float tx = 12.5f, rx = 11.5f, temperature = 31.0f;
 
-    TProgressBar* MainProgressBar() override { return &bar; }
-    TIndicator* CrcErrorIndicator() override { return &indicator; }
+    ProgressBar* MainProgressBar() override { return &bar; }
+    Indicator* CrcErrorIndicator() override { return &indicator; }
     void ShowMainProgressBar() override { ++barShown; }
     void SetStatusCaption(const std::string& text) override { captions.push_back(text); }
     void ShowReceiveIdle() override { ++idle; }
@@ -120,7 +120,7 @@ public:
 };
 
 // Fake hooks that also answer input boxes.
-class TAnsweringHooks : public TFakeHooks {
+class AnsweringHooks : public FakeHooks {
 public:
     bool accept = true;
     std::string answer = "GPGGA";
@@ -141,11 +141,11 @@ public:
 struct ProtocolRig {
     ProtocolRig();
     ~ProtocolRig();
-    TAnsweringHooks hooks;
-    TFakeLink link;
-    TInstrumentDouble instrument{link};
-    TRecordingView view;
-    std::unique_ptr<TVarmexPro> device;
+    AnsweringHooks hooks;
+    FakeLink link;
+    InstrumentDouble instrument{link};
+    RecordingView view;
+    std::unique_ptr<Instrument> device;
 };
 
 // Copies a little-endian image into a larger one at an offset.

@@ -3,8 +3,8 @@
 // (with checksum errors thrown in) and the Start handshake, over TCP/IP and
 // over a pseudo-terminal.
 #include "LivePeer.h"
-#include "Portcom.h"
-#include "Portip.h"
+#include "link/SerialLink.h"
+#include "link/TcpLink.h"
 
 #include <gtest/gtest.h>
 
@@ -13,11 +13,11 @@
 
 namespace {
 
-class TEmulator {
+class Emulator {
 public:
     // The emulator on a free loopback port (tcp) or a new pseudo-terminal;
     // Where() is its port or device path.
-    TEmulator(bool tcp, QStringList args) {
+    Emulator(bool tcp, QStringList args) {
         args << (tcp ? QStringList{"--listen", "127.0.0.1:0"} : QStringList{"--pty"}) << "--quiet"
              << "--seed"
              << "7"
@@ -31,20 +31,20 @@ public:
             process_.waitForReadyRead(100);
         where_ = process_.readLine().trimmed().toStdString();
     }
-    ~TEmulator() {
+    ~Emulator() {
         process_.kill();
         process_.waitForFinished(5000);
     }
     const std::string& Where() const { return where_; }
 
-    std::unique_ptr<TPortVirt> OpenLink(bool tcp) {
+    std::unique_ptr<Link> OpenLink(bool tcp) {
         if (tcp) {
-            auto link = std::make_unique<TPortIP>();
+            auto link = std::make_unique<TcpLink>();
             if (link->Open(kConnectionWiConnect, 273000, "127.0.0.1:" + where_, false, "", 0) <= 0)
                 return nullptr;
             return link;
         }
-        auto link = std::make_unique<TPortCOM>(where_);
+        auto link = std::make_unique<SerialLink>(where_);
         return link->Open(3, 115200, "", false, "", 0) > 0 ? std::move(link) : nullptr;
     }
 
@@ -59,7 +59,7 @@ TEST(EmulatorLink, CommandsWithBlockTransfersBothWays) {
     for (bool tcp : {true, false}) {
         SCOPED_TRACE(tcp ? "TCP/IP" : "serial");
         ScopedLiveHooks live;
-        TEmulator emulator(tcp, {"--repeat", "0", "--corrupt-blocks", "0.2"});
+        Emulator emulator(tcp, {"--repeat", "0", "--corrupt-blocks", "0.2"});
         ASSERT_FALSE(emulator.Where().empty());
         auto link = emulator.OpenLink(tcp);
         ASSERT_TRUE(link);
@@ -96,7 +96,7 @@ TEST(EmulatorLink, StartHandshake) {
     for (bool tcp : {true, false}) {
         SCOPED_TRACE(tcp ? "TCP/IP" : "serial");
         ScopedLiveHooks live;
-        TEmulator emulator(tcp, {"--start-delay-ms", "200"});
+        Emulator emulator(tcp, {"--start-delay-ms", "200"});
         auto link = emulator.OpenLink(tcp);
         ASSERT_TRUE(link);
         QElapsedTimer t;

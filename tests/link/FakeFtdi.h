@@ -1,16 +1,16 @@
 #pragma once
-// A scripted FTDI device behind TFtdiApi: records the calls that change the
+// A scripted FTDI device behind FtdiApi: records the calls that change the
 // device, queues received bytes and hands written ones to an optional
 // instrument double.
-#include "Ftdiapi.h"
-#include "Uihooks.h"
+#include "link/FtdiApi.h"
+#include "link/UiHooks.h"
 
 #include <deque>
 #include <functional>
 #include <string>
 #include <vector>
 
-class TFakeFtdi : public TFtdiApi {
+class FakeFtdi : public FtdiApi {
 public:
     uint32_t devices = 1;
     int openRefusals = 0;   // below 0: refuse for ever
@@ -38,7 +38,7 @@ public:
         return kFtOk;
     }
     FtStatus Open(int index, Handle& handle) override {
-        openTimes.push_back(UiHooks().TickMs());
+        openTimes.push_back(ActiveUiHooks().TickMs());
         Log("Open", index);
         if (devices == 0 || openRefusals != 0) {
             openRefusals -= openRefusals > 0;

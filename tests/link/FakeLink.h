@@ -4,14 +4,14 @@
 // whatever the instrument answers is queued for the computer to read. Reads
 // that find nothing queued time out immediately and advance a fake clock, so
 // tests of long time-outs run in no time.
-#include "Portvirt.h"
+#include "link/Link.h"
 
 #include <deque>
 #include <functional>
 #include <string>
 #include <vector>
 
-class TFakeHooks : public TUiHooks {
+class FakeHooks : public UiHooks {
 public:
     int64_t now = 0;
     int pumps = 0;
@@ -48,10 +48,10 @@ class ScopedFakeHooks {
 public:
     ScopedFakeHooks() { SetUiHooks(&hooks); }
     ~ScopedFakeHooks() { SetUiHooks(nullptr); }
-    TFakeHooks hooks;
+    FakeHooks hooks;
 };
 
-class TFakeLink : public TPortVirt {
+class FakeLink : public Link {
 public:
     // Called with each byte the computer sends; push answers with Answer().
     std::function<void(uint8_t)> instrument;
@@ -62,7 +62,7 @@ public:
     std::vector<uint8_t> sent;
     int putByteRefusals = 0;
 
-    TFakeLink() { SetState(1); }
+    FakeLink() { SetState(1); }
 
     void Answer(uint8_t b) { rx.push_back(b); }
     void Answer(const std::vector<uint8_t>& bytes) {
@@ -75,11 +75,11 @@ public:
 
     int ReadByte() override {
         if (!IsOpen())
-            throw EPortError("Port err. Getcom");
+            throw LinkError("Port err. Getcom");
         if (rx.empty() && onStarved)
             onStarved();
         if (rx.empty())
-            throw EPortError("fake: nothing to read (the instrument script is stuck)");
+            throw LinkError("fake: nothing to read (the instrument script is stuck)");
         return Take();
     }
     void Close() override { SetState(0); }
@@ -89,7 +89,7 @@ public:
     }
     void WriteByte(uint8_t b) override {
         if (!IsOpen())
-            throw EPortError("Port err. putcom");
+            throw LinkError("Port err. putcom");
         Deliver(b);
     }
     void FlushInput() override { rx.clear(); }
@@ -113,7 +113,7 @@ public:
         while (n < count && !rx.empty())
             buf[n++] = Take();
         if (n < count)
-            UiHooks().SleepMs(timeoutMs);
+            ActiveUiHooks().SleepMs(timeoutMs);
         return n;
     }
     int ReadByteTimed(int timeoutMs) override {
@@ -122,7 +122,7 @@ public:
         if (rx.empty() && onStarved)
             onStarved();
         if (rx.empty()) {
-            UiHooks().SleepMs(timeoutMs);
+            ActiveUiHooks().SleepMs(timeoutMs);
             return -1;
         }
         return Take();

@@ -15,14 +15,14 @@
 
 // ---- hooks ------------------------------------------------------------------
 
-void TLiveHooks::Pump() {
+void LiveHooks::Pump() {
     ++pumps;
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     if (onPump)
         onPump();
 }
 
-bool TLiveHooks::Confirm(const std::string& caption, const std::string& text) {
+bool LiveHooks::Confirm(const std::string& caption, const std::string& text) {
     prompts.push_back({caption, text});
     if (answers.empty())
         return true;
@@ -31,14 +31,14 @@ bool TLiveHooks::Confirm(const std::string& caption, const std::string& text) {
     return ok;
 }
 
-void TLiveHooks::SleepMs(int ms) {
+void LiveHooks::SleepMs(int ms) {
     if (ms <= 0)
         return;
     sleeps.push_back(ms);
     skippedMs += ms;
 }
 
-int TLiveHooks::SleptInPiecesOf(int ms) const {
+int LiveHooks::SleptInPiecesOf(int ms) const {
     int n = 0;
     for (int s : sleeps)
         n += s == ms;
@@ -47,23 +47,23 @@ int TLiveHooks::SleptInPiecesOf(int ms) const {
 
 // ---- peer stream ------------------------------------------------------------
 
-TPeerStream::~TPeerStream() {
+PeerStream::~PeerStream() {
     Close();
 }
 
-void TPeerStream::Reset(int fd) {
+void PeerStream::Reset(int fd) {
     Close();
     fd_ = fd;
     received_.clear();
 }
 
-void TPeerStream::Close() {
+void PeerStream::Close() {
     if (fd_ >= 0)
         ::close(fd_);
     fd_ = -1;
 }
 
-bool TPeerStream::Read(uint8_t& b, int timeoutMs) {
+bool PeerStream::Read(uint8_t& b, int timeoutMs) {
     if (fd_ < 0)
         return false;
     pollfd p{fd_, POLLIN, 0};
@@ -75,14 +75,14 @@ bool TPeerStream::Read(uint8_t& b, int timeoutMs) {
     return true;
 }
 
-bool TPeerStream::ReadExact(uint8_t* buf, size_t n, int timeoutMs) {
+bool PeerStream::ReadExact(uint8_t* buf, size_t n, int timeoutMs) {
     for (size_t i = 0; i < n; ++i)
         if (!Read(buf[i], timeoutMs))
             return false;
     return true;
 }
 
-bool TPeerStream::ReadWord(uint16_t& w, int timeoutMs) {
+bool PeerStream::ReadWord(uint16_t& w, int timeoutMs) {
     uint8_t b[2];
     if (!ReadExact(b, 2, timeoutMs))
         return false;
@@ -90,7 +90,7 @@ bool TPeerStream::ReadWord(uint16_t& w, int timeoutMs) {
     return true;
 }
 
-bool TPeerStream::ReadUntil(const std::string& text, int timeoutMs) {
+bool PeerStream::ReadUntil(const std::string& text, int timeoutMs) {
     const size_t from = received_.size();
     uint8_t b = 0;
     while (received_.find(text, from) == std::string::npos)
@@ -99,7 +99,7 @@ bool TPeerStream::ReadUntil(const std::string& text, int timeoutMs) {
     return true;
 }
 
-std::string TPeerStream::Drain(int ms) {
+std::string PeerStream::Drain(int ms) {
     std::string got;
     uint8_t b = 0;
     while (Read(b, ms))
@@ -107,7 +107,7 @@ std::string TPeerStream::Drain(int ms) {
     return got;
 }
 
-bool TPeerStream::Write(const uint8_t* data, size_t n) {
+bool PeerStream::Write(const uint8_t* data, size_t n) {
     size_t done = 0;
     while (done < n) {
         const ssize_t w = ::write(fd_, data + done, n - done);
@@ -123,14 +123,14 @@ bool TPeerStream::Write(const uint8_t* data, size_t n) {
     return true;
 }
 
-bool TPeerStream::WriteWord(uint16_t w) {
+bool PeerStream::WriteWord(uint16_t w) {
     const uint8_t b[2] = {uint8_t(w), uint8_t(w >> 8)};
     return Write(b, 2);
 }
 
 // ---- loopback listener ------------------------------------------------------
 
-TLoopbackListener::TLoopbackListener() {
+LoopbackListener::LoopbackListener() {
     fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -145,17 +145,17 @@ TLoopbackListener::TLoopbackListener() {
     port_ = ntohs(a.sin_port);
 }
 
-TLoopbackListener::~TLoopbackListener() {
+LoopbackListener::~LoopbackListener() {
     Stop();
 }
 
-void TLoopbackListener::Stop() {
+void LoopbackListener::Stop() {
     if (fd_ >= 0)
         ::close(fd_);
     fd_ = -1;
 }
 
-int TLoopbackListener::Accept(int timeoutMs) {
+int LoopbackListener::Accept(int timeoutMs) {
     if (fd_ < 0)
         return -1;
     pollfd p{fd_, POLLIN, 0};
@@ -170,7 +170,7 @@ int TLoopbackListener::Accept(int timeoutMs) {
 }
 
 uint16_t RefusingPort() {
-    TLoopbackListener l;
+    LoopbackListener l;
     const uint16_t port = l.Port();
     l.Stop();
     return port;
@@ -178,7 +178,7 @@ uint16_t RefusingPort() {
 
 // ---- pseudo-terminal --------------------------------------------------------
 
-TPtyPair::TPtyPair() {
+PtyPair::PtyPair() {
     master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
     if (master_ < 0)
         return;
@@ -190,12 +190,12 @@ TPtyPair::TPtyPair() {
     slave_ = ::ptsname(master_);
 }
 
-TPtyPair::~TPtyPair() {
+PtyPair::~PtyPair() {
     if (master_ >= 0)
         ::close(master_);
 }
 
-int TPtyPair::TakeMaster() {
+int PtyPair::TakeMaster() {
     const int fd = master_;
     master_ = -1;
     return fd;
@@ -225,7 +225,7 @@ uint16_t BlockSum(const uint8_t* data, size_t len) {
 
 } // namespace
 
-std::string PeerAnswerCommand(TPeerStream& peer, uint8_t command) {
+std::string PeerAnswerCommand(PeerStream& peer, uint8_t command) {
     uint8_t b = 0;
     do {
         if (!peer.Read(b))
@@ -241,7 +241,7 @@ std::string PeerAnswerCommand(TPeerStream& peer, uint8_t command) {
     return "";
 }
 
-std::string PeerSendBlocks(TPeerStream& peer, const std::vector<uint8_t>& data, int badBlock) {
+std::string PeerSendBlocks(PeerStream& peer, const std::vector<uint8_t>& data, int badBlock) {
     // The computer asks with 0x00 until the instrument answers 0x00.
     uint8_t b = 0xFF;
     do {
@@ -284,7 +284,7 @@ std::string PeerSendBlocks(TPeerStream& peer, const std::vector<uint8_t>& data, 
     }
 }
 
-std::string PeerReceiveBlocks(TPeerStream& peer, std::vector<uint8_t>& data) {
+std::string PeerReceiveBlocks(PeerStream& peer, std::vector<uint8_t>& data) {
     data.clear();
     const uint8_t zero = 0x00;
     peer.Write(&zero, 1);

@@ -3,7 +3,7 @@
 // real clock (sleeps are recorded and skipped), a TCP listener on loopback,
 // a pseudo-terminal pair, and a blocking byte stream on the far side that a
 // test thread drives with the instrument's side of the wire exchanges.
-#include "Uihooks.h"
+#include "link/UiHooks.h"
 
 #include <QElapsedTimer>
 
@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-class TLiveHooks : public TUiHooks {
+class LiveHooks : public UiHooks {
 public:
-    TLiveHooks() { clock_.start(); }
+    LiveHooks() { clock_.start(); }
 
     struct Prompt {
         std::string caption;
@@ -48,16 +48,16 @@ class ScopedLiveHooks {
 public:
     ScopedLiveHooks() { SetUiHooks(&hooks); }
     ~ScopedLiveHooks() { SetUiHooks(nullptr); }
-    TLiveHooks hooks;
+    LiveHooks hooks;
 };
 
 // The far end of a link as a blocking byte stream over a file descriptor.
-class TPeerStream {
+class PeerStream {
 public:
-    explicit TPeerStream(int fd = -1) : fd_(fd) {}
-    ~TPeerStream();
-    TPeerStream(const TPeerStream&) = delete;
-    TPeerStream& operator=(const TPeerStream&) = delete;
+    explicit PeerStream(int fd = -1) : fd_(fd) {}
+    ~PeerStream();
+    PeerStream(const PeerStream&) = delete;
+    PeerStream& operator=(const PeerStream&) = delete;
 
     void Reset(int fd);
     void Close();
@@ -83,10 +83,10 @@ private:
 };
 
 // A TCP listener on 127.0.0.1 with a free port.
-class TLoopbackListener {
+class LoopbackListener {
 public:
-    TLoopbackListener();
-    ~TLoopbackListener();
+    LoopbackListener();
+    ~LoopbackListener();
     uint16_t Port() const { return port_; }
     std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
     // The next connection's descriptor, or -1.
@@ -108,10 +108,10 @@ inline std::future<std::string> RunPeer(std::function<std::string()> script) {
 uint16_t RefusingPort();
 
 // A pseudo-terminal: the test holds the master, the link opens SlavePath().
-class TPtyPair {
+class PtyPair {
 public:
-    TPtyPair();
-    ~TPtyPair();
+    PtyPair();
+    ~PtyPair();
     bool Ok() const { return master_ >= 0; }
     const std::string& SlavePath() const { return slave_; }
     // Hands the master side over to a stream (which then owns it).
@@ -128,8 +128,8 @@ std::vector<uint8_t> TestPattern(size_t n, uint8_t seed = 3);
 
 // Sends data as one block transfer (the computer leads); the first copy of
 // block badBlock carries a wrong checksum. "" when all went as expected.
-std::string PeerSendBlocks(TPeerStream& peer, const std::vector<uint8_t>& data, int badBlock = -1);
+std::string PeerSendBlocks(PeerStream& peer, const std::vector<uint8_t>& data, int badBlock = -1);
 // Receives one block transfer (the instrument leads) into data.
-std::string PeerReceiveBlocks(TPeerStream& peer, std::vector<uint8_t>& data);
+std::string PeerReceiveBlocks(PeerStream& peer, std::vector<uint8_t>& data);
 // Answers the '@' synchronisation and the command/complement pair.
-std::string PeerAnswerCommand(TPeerStream& peer, uint8_t command);
+std::string PeerAnswerCommand(PeerStream& peer, uint8_t command);

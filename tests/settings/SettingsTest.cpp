@@ -1,6 +1,6 @@
 // The settings file: defaults, the item-to-code mapping, fallbacks for odd
 // stored values, and saving (including the failure messages).
-#include "Settings.h"
+#include "settings/Settings.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -15,12 +15,12 @@ using testsupport::TempRoot;
 namespace {
 
 void WriteIni(const std::string& text) {
-    fs::create_directories(fs::path(TSettings::FilePath()).parent_path());
-    std::ofstream(TSettings::FilePath()) << "[Settings]\n" << text;
+    fs::create_directories(fs::path(Settings::FilePath()).parent_path());
+    std::ofstream(Settings::FilePath()) << "[Settings]\n" << text;
 }
 
 QVariant Stored(const char* key) {
-    QSettings ini(QString::fromStdString(TSettings::FilePath()), QSettings::IniFormat);
+    QSettings ini(QString::fromStdString(Settings::FilePath()), QSettings::IniFormat);
     return ini.value(QString("Settings/") + key);
 }
 
@@ -28,7 +28,7 @@ QVariant Stored(const char* key) {
 
 TEST(SettingsStore, MissingFileKeepsDefaultsAndTheCommandLineCode) {
     TempRoot root;
-    TSettings s;
+    Settings s;
     s.connectionCode = 3; // a serial port from the command line
     EXPECT_FALSE(s.LoadSettings());
     EXPECT_FALSE(s.rhoOnly);
@@ -37,23 +37,23 @@ TEST(SettingsStore, MissingFileKeepsDefaultsAndTheCommandLineCode) {
     EXPECT_EQ(s.connectionItem, 0);
     EXPECT_EQ(s.connectionCode, 3);
     EXPECT_EQ(s.ipAddress, "");
-    EXPECT_EQ(TSettings::FilePath(), root.path() + "/Pylorix Data/Pylorix.ini");
+    EXPECT_EQ(Settings::FilePath(), root.path() + "/Pylorix Data/Pylorix.ini");
 }
 
 TEST(SettingsStore, ItemsMapToConnectionCodes) {
-    EXPECT_EQ(TSettings::CodeForItem(0), 99);
-    EXPECT_EQ(TSettings::CodeForItem(1), 100);
-    EXPECT_EQ(TSettings::CodeForItem(2), 100);
-    EXPECT_EQ(TSettings::CodeForItem(3), 200);
-    EXPECT_EQ(TSettings::CodeForItem(4), 200);
-    EXPECT_EQ(TSettings::CodeForItem(9), 200);
-    EXPECT_EQ(TSettings::CodeForItem(-2), 100);
+    EXPECT_EQ(Settings::CodeForItem(0), 99);
+    EXPECT_EQ(Settings::CodeForItem(1), 100);
+    EXPECT_EQ(Settings::CodeForItem(2), 100);
+    EXPECT_EQ(Settings::CodeForItem(3), 200);
+    EXPECT_EQ(Settings::CodeForItem(4), 200);
+    EXPECT_EQ(Settings::CodeForItem(9), 200);
+    EXPECT_EQ(Settings::CodeForItem(-2), 100);
 }
 
 TEST(SettingsStore, ClientWithoutAddressFallsBackToTheAccessPoint) {
     TempRoot root;
     WriteIni("Connection=2\n");
-    TSettings s;
+    Settings s;
     s.connectionCode = 5;
     EXPECT_TRUE(s.LoadSettings());
     EXPECT_EQ(s.connectionItem, 1);
@@ -61,7 +61,7 @@ TEST(SettingsStore, ClientWithoutAddressFallsBackToTheAccessPoint) {
 
     // The Wi-Fi client keeps its item even without an address.
     WriteIni("Connection=4\nIPAddress=\n");
-    TSettings t;
+    Settings t;
     t.LoadSettings();
     EXPECT_EQ(t.connectionItem, 4);
     EXPECT_EQ(t.connectionCode, 200);
@@ -70,13 +70,13 @@ TEST(SettingsStore, ClientWithoutAddressFallsBackToTheAccessPoint) {
 TEST(SettingsStore, OutOfRangeConnectionSelectsTheNearestEnd) {
     TempRoot root;
     WriteIni("Connection=9\n");
-    TSettings s;
+    Settings s;
     s.LoadSettings();
     EXPECT_EQ(s.connectionItem, 4);
     EXPECT_EQ(s.connectionCode, 200);
 
     WriteIni("Connection=-2\n");
-    TSettings t;
+    Settings t;
     t.LoadSettings();
     EXPECT_EQ(t.connectionItem, -1);
     EXPECT_EQ(t.connectionCode, 100);
@@ -87,7 +87,7 @@ TEST(SettingsStore, OutOfRangeConnectionSelectsTheNearestEnd) {
 TEST(SettingsStore, CheckBoxValuesAndTheirFallbacks) {
     TempRoot root;
     WriteIni("RhoOnly=-1\nActiveCRCCheck=0\nShowGapFillers=7\nIPAddress=10.1.2.3:4000\n");
-    TSettings s;
+    Settings s;
     int rhoChanges = 0;
     s.onRhoOnlyChanged = [&](bool) { ++rhoChanges; };
     s.LoadSettings();
@@ -99,7 +99,7 @@ TEST(SettingsStore, CheckBoxValuesAndTheirFallbacks) {
 
     // A loaded "RhoOnly" of 1 acts like a click; text is not a number.
     WriteIni("RhoOnly=1\nActiveCRCCheck=yes\n");
-    TSettings t;
+    Settings t;
     bool lastRho = false;
     t.onRhoOnlyChanged = [&](bool on) { lastRho = on; };
     t.LoadSettings();
@@ -110,7 +110,7 @@ TEST(SettingsStore, CheckBoxValuesAndTheirFallbacks) {
 
 TEST(SettingsStore, SaveWritesAllKeysAndRoundTrips) {
     TempRoot root;
-    TSettings s;
+    Settings s;
     s.rhoOnly = true;
     s.activeCrcCheck = false;
     s.showGapFillers = true;
@@ -122,7 +122,7 @@ TEST(SettingsStore, SaveWritesAllKeysAndRoundTrips) {
     EXPECT_EQ(Stored("ShowGapFillers").toInt(), 1);
     EXPECT_EQ(Stored("Connection").toInt(), 4);
     EXPECT_EQ(Stored("IPAddress").toString(), "192.168.1.15");
-    TSettings back;
+    Settings back;
     back.LoadSettings();
     EXPECT_TRUE(back.rhoOnly);
     EXPECT_FALSE(back.activeCrcCheck);
@@ -132,13 +132,13 @@ TEST(SettingsStore, SaveWritesAllKeysAndRoundTrips) {
 
 TEST(SettingsStore, ConnectionChoiceSettlesTheAddressOnlyWhileTheDialogIsActive) {
     TempRoot root;
-    TSettings s;
+    Settings s;
     s.ipAddress = "10.0.0.9";
     // Not active (a load or a programmatic selection): code only, no file.
     EXPECT_TRUE(s.SelectConnection(3, false, nullptr));
     EXPECT_EQ(s.connectionCode, 200);
     EXPECT_EQ(s.ipAddress, "10.0.0.9");
-    EXPECT_FALSE(fs::exists(TSettings::FilePath()));
+    EXPECT_FALSE(fs::exists(Settings::FilePath()));
 
     // Active: the access point empties the address and saves at once.
     EXPECT_TRUE(s.SelectConnection(3, true, nullptr));
@@ -167,14 +167,14 @@ TEST(SettingsStore, FolderAndFileFailuresGiveTheirMessages) {
     const fs::path blocked = fs::path(root.path()) / "file-not-folder";
     std::ofstream(blocked) << "x";
     qputenv("PYLORIX_ROOT", QByteArray::fromStdString((blocked / "Varmex").string()));
-    TSettings s;
+    Settings s;
     std::string message;
     EXPECT_FALSE(s.SaveSettings(&message));
     EXPECT_EQ(message, "Can't create directory \"" + (blocked / "Varmex").string() + "\"");
 
     // The data folder exists but the settings file is a folder.
     qputenv("PYLORIX_ROOT", QByteArray::fromStdString(root.path()));
-    fs::create_directories(TSettings::FilePath());
+    fs::create_directories(Settings::FilePath());
     message.clear();
     EXPECT_FALSE(s.SaveSettings(&message));
     EXPECT_EQ(message, "Can't save INI file !");

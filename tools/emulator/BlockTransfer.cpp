@@ -21,7 +21,7 @@ uint16_t blockSum(const std::vector<uint8_t>& data) {
     return uint16_t(checksum16(lenBytes, 2) + checksum16(data));
 }
 
-void writeBlock(TEmuWire& wire, const std::vector<uint8_t>& data, bool damage, TEmuRandom* random) {
+void writeBlock(EmuWire& wire, const std::vector<uint8_t>& data, bool damage, EmuRandom* random) {
     // length word << 6, data, checksum word
     std::vector<uint8_t> out(data.size() + 4);
     const uint16_t lenWord = uint16_t(data.size() << 6);
@@ -41,7 +41,7 @@ void writeBlock(TEmuWire& wire, const std::vector<uint8_t>& data, bool damage, T
 
 } // namespace
 
-void sendBlocks(TEmuWire& wire, const std::vector<uint8_t>& data, BlockFaults* faults) {
+void sendBlocks(EmuWire& wire, const std::vector<uint8_t>& data, BlockFaults* faults) {
     // Synchronisation: echo whatever comes until the monitor's 0x00.
     for (;;) {
         const uint8_t e = wire.needByte("block synchronisation");
@@ -79,7 +79,7 @@ void sendBlocks(TEmuWire& wire, const std::vector<uint8_t>& data, BlockFaults* f
     }
 }
 
-std::vector<uint8_t> receiveBlocks(TEmuWire& wire, size_t maxSize) {
+std::vector<uint8_t> receiveBlocks(EmuWire& wire, size_t maxSize) {
     wire.discardInput();
     wire.writeByte(0x00);
     // The monitor echoes every byte until it sees the 0x00.
@@ -94,7 +94,7 @@ std::vector<uint8_t> receiveBlocks(TEmuWire& wire, size_t maxSize) {
         wire.writeWord(seq);
         if (wire.needWord("request echo") != seq) {
             if (++badInRow > 20)
-                throw TWireTimeout("the monitor does not answer block requests");
+                throw WireTimeout("the monitor does not answer block requests");
             wire.discardInput();
             continue;
         }
@@ -102,12 +102,12 @@ std::vector<uint8_t> receiveBlocks(TEmuWire& wire, size_t maxSize) {
         if (len == 0)
             break;
         if (len > size_t(kMaxBlockData))
-            throw TWireTimeout("block longer than 528 bytes");
+            throw WireTimeout("block longer than 528 bytes");
         const std::vector<uint8_t> block = wire.needBytes(len, "block data");
         const uint16_t sum = wire.needWord("block checksum");
         if (sum != blockSum(block)) {
             if (++badInRow > 20)
-                throw TWireTimeout("too many damaged blocks");
+                throw WireTimeout("too many damaged blocks");
             continue; // the same number again: the monitor repeats the block
         }
         badInRow = 0;

@@ -8,23 +8,23 @@
 
 namespace varmexemu {
 
-class TEmuWire;
-class TEmuRandom;
+class EmuWire;
+class EmuRandom;
 
 constexpr int kMaxBlockData = 528;
 
 struct BlockFaults {
     double probability = 0.0; // a new block is damaged in transit
-    TEmuRandom* random = nullptr;
+    EmuRandom* random = nullptr;
     int damaged = 0; // blocks damaged so far
 };
 
 // Sends data (not empty) as one transfer. A damaged block keeps its
 // checksum, so the monitor asks for it again and gets it intact.
-void sendBlocks(TEmuWire& wire, const std::vector<uint8_t>& data, BlockFaults* faults = nullptr);
+void sendBlocks(EmuWire& wire, const std::vector<uint8_t>& data, BlockFaults* faults = nullptr);
 
 // Receives one transfer of at most maxSize bytes; the rest of a larger
 // transfer is still read from the link and dropped.
-std::vector<uint8_t> receiveBlocks(TEmuWire& wire, size_t maxSize);
+std::vector<uint8_t> receiveBlocks(EmuWire& wire, size_t maxSize);
 
 } // namespace varmexemu

@@ -9,9 +9,9 @@
 
 namespace varmexemu {
 
-class TByteImage {
+class ByteImage {
 public:
-    explicit TByteImage(size_t size = 0) : data_(size, 0) {}
+    explicit ByteImage(size_t size = 0) : data_(size, 0) {}
 
     size_t size() const { return data_.size(); }
     const std::vector<uint8_t>& bytes() const { return data_; }

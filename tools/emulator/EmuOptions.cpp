@@ -114,8 +114,8 @@ bool toDouble(const QString& s, double lo, double hi, double& out) {
 
 } // namespace
 
-TEmuParseResult parseEmuOptions(const QStringList& arguments, TEmuOptions& o) {
-    TEmuParseResult r;
+EmuParseResult parseEmuOptions(const QStringList& arguments, EmuOptions& o) {
+    EmuParseResult r;
     QCommandLineParser p;
     p.setApplicationDescription(QString::fromLatin1(kDescription));
     p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);

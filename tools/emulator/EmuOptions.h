@@ -15,7 +15,7 @@ struct SkipRange {
     int count = 0;
 };
 
-struct TEmuOptions {
+struct EmuOptions {
     // Link
     QString listenHost = QStringLiteral("127.0.0.1");
     int listenPort = 29461;
@@ -57,7 +57,7 @@ struct TEmuOptions {
     int pauseTimeoutMs = 600000;
     int idleTimeoutMs = 600000;
     int acceptTimeoutMs = 0; // 0: wait for the monitor without limit
-    int shortGapMs = -1;     // -1: chosen from the link (see TEmuSession)
+    int shortGapMs = -1;     // -1: chosen from the link (see EmuSession)
 
     // Faults
     double corrupt = 0.0;
@@ -77,14 +77,14 @@ struct TEmuOptions {
 // Parses arguments (argv[0] included). On success returns true; with --help
 // or --version fills helpText and sets exitNow. On a bad option returns
 // false with error set.
-struct TEmuParseResult {
+struct EmuParseResult {
     bool ok = false;
     bool exitNow = false;
     QString helpText;
     QString error;
 };
 
-TEmuParseResult parseEmuOptions(const QStringList& arguments, TEmuOptions& options);
+EmuParseResult parseEmuOptions(const QStringList& arguments, EmuOptions& options);
 
 const char* arrayName(ArrayType t);
 

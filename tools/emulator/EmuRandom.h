@@ -10,11 +10,11 @@
 
 namespace varmexemu {
 
-class TEmuRandom {
+class EmuRandom {
 public:
     // stream separates independent uses of one seed (values, faults, ...),
     // so that switching a fault on does not change the measured values.
-    explicit TEmuRandom(uint64_t seed, uint64_t stream = 0) : engine_(mix(seed, stream)) {}
+    explicit EmuRandom(uint64_t seed, uint64_t stream = 0) : engine_(mix(seed, stream)) {}
 
     // Uniform in [0, 1).
     double uniform() { return double(engine_() >> 11) * (1.0 / 9007199254740992.0); }

@@ -69,24 +69,23 @@ bool knownCommand(uint8_t c) {
 
 } // namespace
 
-void TEmuLog::info(const QString& text) const {
+void EmuLog::info(const QString& text) const {
     if (quiet_)
         return;
     std::fprintf(stderr, "varmex-emulator: %s\n", text.toLocal8Bit().constData());
     std::fflush(stderr);
 }
 
-TEmuSession::TEmuSession(TEmuTransport& transport, const TEmuOptions& options,
-                         const TEmuSurvey& survey, TInstrumentModel& instrument,
-                         TEmuFaultState& faults, TTruthWriter* truth, const TEmuLog& log,
-                         int& acquisitionCounter)
+EmuSession::EmuSession(EmuTransport& transport, const EmuOptions& options, const EmuSurvey& survey,
+                       InstrumentModel& instrument, EmuFaultState& faults, TruthWriter* truth,
+                       const EmuLog& log, int& acquisitionCounter)
     : transport_(transport), o_(options), survey_(survey), instrument_(instrument), faults_(faults),
       truth_(truth), log_(log), acquisitionCounter_(acquisitionCounter),
       wire_(transport, options.idleTimeoutMs) {
     clock_.start();
 }
 
-SessionEnd TEmuSession::run() {
+SessionEnd EmuSession::run() {
     try {
         for (int i = 0; i < o_.repeat; ++i) {
             waitForStartMoment(i == 0 ? o_.startDelayMs
@@ -99,15 +98,15 @@ SessionEnd TEmuSession::run() {
             // Idle instrument: answer commands until the monitor goes quiet.
             try {
                 serveIdle(o_.idleTimeoutMs);
-            } catch (const TWireTimeout&) {
+            } catch (const WireTimeout&) {
             }
             log_.info(QStringLiteral("no traffic for %1 ms, closing").arg(o_.idleTimeoutMs));
         }
         return SessionEnd::Finished;
-    } catch (const TLinkLost&) {
+    } catch (const LinkLostError&) {
         log_.info(QStringLiteral("the monitor closed the link"));
         return SessionEnd::PeerGone;
-    } catch (const TWireTimeout& e) {
+    } catch (const WireTimeout& e) {
         lastError_ = QString::fromStdString(e.what());
         log_.info(lastError_);
         return SessionEnd::TimedOut;
@@ -116,7 +115,7 @@ SessionEnd TEmuSession::run() {
 
 // ---- idle instrument
 
-void TEmuSession::waitForStartMoment(int quietMs) {
+void EmuSession::waitForStartMoment(int quietMs) {
     if (!wired()) {
         // The Wi-Fi instrument answers the monitor's '@' wake-up first.
         bool woke = false;
@@ -124,7 +123,7 @@ void TEmuSession::waitForStartMoment(int quietMs) {
         while (!woke) {
             const int left = int(deadline - now());
             if (left <= 0)
-                throw TWireTimeout("the monitor sent no wake-up '@'");
+                throw WireTimeout("the monitor sent no wake-up '@'");
             const int b = wire_.readByte(left);
             if (b >= 0)
                 handleIdleByte(uint8_t(b), &woke);
@@ -133,7 +132,7 @@ void TEmuSession::waitForStartMoment(int quietMs) {
     serveIdle(quietMs);
 }
 
-void TEmuSession::serveIdle(int quietMs) {
+void EmuSession::serveIdle(int quietMs) {
     // Until quietMs pass without traffic; every exchange starts the wait anew.
     qint64 deadline = now() + quietMs;
     for (;;) {
@@ -148,7 +147,7 @@ void TEmuSession::serveIdle(int quietMs) {
     }
 }
 
-void TEmuSession::handleIdleByte(uint8_t b, bool* woke) {
+void EmuSession::handleIdleByte(uint8_t b, bool* woke) {
     if (b == kSync) {
         wire_.writeByte(kSync);
         if (woke)
@@ -171,7 +170,7 @@ void TEmuSession::handleIdleByte(uint8_t b, bool* woke) {
     wire_.unread(uint8_t(next));
 }
 
-void TEmuSession::runCommand(uint8_t c) {
+void EmuSession::runCommand(uint8_t c) {
     wire_.writeByte(c);
     const bool w = wired();
     BlockFaults blockFaults{o_.corruptBlocks, &faults_.blockRandom, 0};
@@ -260,11 +259,11 @@ void TEmuSession::runCommand(uint8_t c) {
     wire_.writeText(":>");
 }
 
-void TEmuSession::runCheck() {
+void EmuSession::runCheck() {
     // Electrode check: "GO" and the number of faulty electrodes, one "+-"
     // per step of the monitor's progress bar, "OK" with the readings, "ST".
-    const TByteImage p = [&] {
-        TByteImage image;
+    const ByteImage p = [&] {
+        ByteImage image;
         image.bytes() = instrument_.parameters();
         return image;
     }();
@@ -279,12 +278,12 @@ void TEmuSession::runCheck() {
     wire_.writeText("ST");
 }
 
-void TEmuSession::startHandshake() {
+void EmuSession::startHandshake() {
     const qint64 deadline = now() + o_.idleTimeoutMs;
     bool acknowledged = false;
     while (!acknowledged) {
         if (now() > deadline)
-            throw TWireTimeout("the monitor did not acknowledge Start");
+            throw WireTimeout("the monitor did not acknowledge Start");
         const uint8_t start[2] = {kStart, kReady};
         wire_.write(start, 2);
         const qint64 repeatAt = now() + kStartRepeatMs;
@@ -314,7 +313,7 @@ void TEmuSession::startHandshake() {
 
 // ---- acquisition
 
-uint8_t TEmuSession::waitForMode() {
+uint8_t EmuSession::waitForMode() {
     for (;;) {
         const uint8_t b = wire_.needByte("mode byte");
         if (b == 'R' || b == 'C' || b == 'A')
@@ -322,7 +321,7 @@ uint8_t TEmuSession::waitForMode() {
     }
 }
 
-int TEmuSession::shortGapMs() const {
+int EmuSession::shortGapMs() const {
     // The monitor gives a record up after 15 s on TCP, after a few hundred
     // milliseconds of silence on a serial line.
     if (o_.shortGapMs >= 0)
@@ -330,7 +329,7 @@ int TEmuSession::shortGapMs() const {
     return transport_.isNetwork() ? 16000 : 500;
 }
 
-TEmuSession::RunEnd TEmuSession::runAcquisition(int number) {
+EmuSession::RunEnd EmuSession::runAcquisition(int number) {
     instrument_.beginAcquisition(number);
     const std::vector<EmuBatch> plan = applySkips(survey_.batches, o_.skips);
     const int quadCount = survey_.moving ? kMovingSequenceLength : survey_.quadripoleCount();
@@ -427,7 +426,7 @@ TEmuSession::RunEnd TEmuSession::runAcquisition(int number) {
     return RunEnd::Completed;
 }
 
-TEmuSession::Control TEmuSession::serveControls(int periodMs) {
+EmuSession::Control EmuSession::serveControls(int periodMs) {
     // The instrument measures for periodMs; the operator's requests from the
     // monitor are served meanwhile (looked at once when periodMs is 0).
     // Requests that came while the last batch was going out come first.
@@ -451,7 +450,7 @@ TEmuSession::Control TEmuSession::serveControls(int periodMs) {
     }
 }
 
-TEmuSession::Control TEmuSession::serveControl(uint8_t b) {
+EmuSession::Control EmuSession::serveControl(uint8_t b) {
     const int confirmMs = std::min(kConfirmMs, o_.idleTimeoutMs);
     if (b == kStop && !o_.noControl) {
         wire_.writeByte(kStop);
@@ -472,7 +471,7 @@ TEmuSession::Control TEmuSession::serveControl(uint8_t b) {
     return Control::Continue;
 }
 
-void TEmuSession::holdPause() {
+void EmuSession::holdPause() {
     log_.info(QStringLiteral("paused"));
     const qint64 until = now() + o_.pauseTimeoutMs;
     for (;;) {
@@ -488,7 +487,7 @@ void TEmuSession::holdPause() {
     }
 }
 
-uint8_t TEmuSession::waitForAck() {
+uint8_t EmuSession::waitForAck() {
     for (;;) {
         const uint8_t b = wire_.needByte("record acknowledgement");
         if (b == kRecordGood || b == kRecordAgain)
@@ -501,7 +500,7 @@ uint8_t TEmuSession::waitForAck() {
     }
 }
 
-void TEmuSession::sendRecord(const EmuMeasurement& m, uint8_t mode) {
+void EmuSession::sendRecord(const EmuMeasurement& m, uint8_t mode) {
     const bool isShort = std::find(o_.shortRecords.begin(), o_.shortRecords.end(), m.index) !=
                              o_.shortRecords.end() &&
                          faults_.shortDone.count(m.index) == 0;
@@ -522,8 +521,8 @@ void TEmuSession::sendRecord(const EmuMeasurement& m, uint8_t mode) {
         return;
     }
 
-    std::vector<uint8_t> good = wired() ? TInstrumentModel::wiredRecord(m)
-                                        : TInstrumentModel::rawRecord(m, instrument_.name());
+    std::vector<uint8_t> good = wired() ? InstrumentModel::wiredRecord(m)
+                                        : InstrumentModel::rawRecord(m, instrument_.name());
     appendU16(good, checksum16(good));
     const size_t recordBytes = good.size() - 2;
     // The Wi-Fi instrument has every record acknowledged; the wired one only

@@ -15,12 +15,12 @@
 
 namespace varmexemu {
 
-class TEmuTransport;
-class TTruthWriter;
+class EmuTransport;
+class TruthWriter;
 
-class TEmuLog {
+class EmuLog {
 public:
-    explicit TEmuLog(bool quiet) : quiet_(quiet) {}
+    explicit EmuLog(bool quiet) : quiet_(quiet) {}
     void info(const QString& text) const;
 
 private:
@@ -30,10 +30,10 @@ private:
 // Faults happen once per run of the program, even when the monitor
 // connects again, and draw from their own random streams so that they do
 // not change the measured values.
-struct TEmuFaultState {
-    explicit TEmuFaultState(uint64_t seed) : random(seed, 2), blockRandom(seed, 3) {}
-    TEmuRandom random;
-    TEmuRandom blockRandom;
+struct EmuFaultState {
+    explicit EmuFaultState(uint64_t seed) : random(seed, 2), blockRandom(seed, 3) {}
+    EmuRandom random;
+    EmuRandom blockRandom;
     bool dropDone = false;
     bool badCountDone = false;
     bool badIndexDone = false;
@@ -47,11 +47,11 @@ enum class SessionEnd {
     TimedOut  // the monitor stopped answering in the middle of an exchange
 };
 
-class TEmuSession {
+class EmuSession {
 public:
-    TEmuSession(TEmuTransport& transport, const TEmuOptions& options, const TEmuSurvey& survey,
-                TInstrumentModel& instrument, TEmuFaultState& faults, TTruthWriter* truth,
-                const TEmuLog& log, int& acquisitionCounter);
+    EmuSession(EmuTransport& transport, const EmuOptions& options, const EmuSurvey& survey,
+               InstrumentModel& instrument, EmuFaultState& faults, TruthWriter* truth,
+               const EmuLog& log, int& acquisitionCounter);
 
     SessionEnd run();
     QString lastError() const { return lastError_; }
@@ -79,15 +79,15 @@ private:
     uint8_t waitForAck();
     int shortGapMs() const;
 
-    TEmuTransport& transport_;
-    const TEmuOptions& o_;
-    const TEmuSurvey& survey_;
-    TInstrumentModel& instrument_;
-    TEmuFaultState& faults_;
-    TTruthWriter* truth_;
-    const TEmuLog& log_;
+    EmuTransport& transport_;
+    const EmuOptions& o_;
+    const EmuSurvey& survey_;
+    InstrumentModel& instrument_;
+    EmuFaultState& faults_;
+    TruthWriter* truth_;
+    const EmuLog& log_;
     int& acquisitionCounter_;
-    TEmuWire wire_;
+    EmuWire wire_;
     QElapsedTimer clock_;
     int batchesThisConnection_ = 0;
     std::deque<uint8_t> deferred_;

@@ -10,27 +10,27 @@
 
 namespace varmexemu {
 
-class TEmuTransport;
+class EmuTransport;
 
-class TLinkLost : public std::runtime_error {
+class LinkLostError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
 
-class TWireTimeout : public std::runtime_error {
+class WireTimeout : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
 
-class TEmuWire {
+class EmuWire {
 public:
-    TEmuWire(TEmuTransport& transport, int timeoutMs);
+    EmuWire(EmuTransport& transport, int timeoutMs);
 
     int timeoutMs() const { return timeoutMs_; }
 
     // One byte, or -1 when none came within timeoutMs (0 only looks).
     int readByte(int timeoutMs);
-    // Required input: throws TWireTimeout after the wire's time-out.
+    // Required input: throws WireTimeout after the wire's time-out.
     uint8_t needByte(const char* what);
     std::vector<uint8_t> needBytes(size_t count, const char* what);
     uint16_t needWord(const char* what);
@@ -51,7 +51,7 @@ private:
     // Waits up to timeoutMs for more input; false when none came.
     bool fill(int timeoutMs);
 
-    TEmuTransport& transport_;
+    EmuTransport& transport_;
     int timeoutMs_;
     std::deque<uint8_t> input_;
 };

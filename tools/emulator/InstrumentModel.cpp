@@ -48,11 +48,11 @@ double selfPotential(int number) {
 
 } // namespace
 
-TInstrumentModel::TInstrumentModel(const TEmuOptions& options, const TEmuSurvey& survey)
+InstrumentModel::InstrumentModel(const EmuOptions& options, const EmuSurvey& survey)
     : o_(options), s_(survey), rng_(options.seed, 1) {
     name_ = options.name.toLatin1().left(11).toStdString();
     if (o_.generation == Generation::Wired) {
-        TByteImage c(kWiredConfigurationSize);
+        ByteImage c(kWiredConfigurationSize);
         c.putI32(0, 10);     // receiver channels of the instrument
         c.putI32(4, 0x0105); // firmware
         c.putI32(8, 1207);   // serial number
@@ -61,7 +61,7 @@ TInstrumentModel::TInstrumentModel(const TEmuOptions& options, const TEmuSurvey&
         configuration_ = c.bytes();
         parameters_.assign(kWiredParameterSize, 0);
     } else {
-        TByteImage c(kWifiConfigurationSize);
+        ByteImage c(kWifiConfigurationSize);
         c.putI32(0, 0x0301); // firmware
         c.putI32(4, 20);     // channel capacity
         c.putText(8, "NIMBO EMULATOR", 32);
@@ -74,11 +74,11 @@ TInstrumentModel::TInstrumentModel(const TEmuOptions& options, const TEmuSurvey&
     refreshParameters();
 }
 
-int TInstrumentModel::parameterSize() const {
+int InstrumentModel::parameterSize() const {
     return o_.generation == Generation::Wired ? kWiredParameterSize : kWifiParameterSize;
 }
 
-void TInstrumentModel::beginAcquisition(int number) {
+void InstrumentModel::beginAcquisition(int number) {
     acquisition_ = number;
     trackX_ = 0.0;
     trackY_ = 0.0;
@@ -87,11 +87,11 @@ void TInstrumentModel::beginAcquisition(int number) {
     refreshParameters();
 }
 
-void TInstrumentModel::resetTripCounter() {
+void InstrumentModel::resetTripCounter() {
     trip_ = 0.0;
 }
 
-double TInstrumentModel::thicknessAt(double x, double y) const {
+double InstrumentModel::thicknessAt(double x, double y) const {
     // The upper layer thickens and thins along the line (and a little
     // across the lines), so that the pseudo-section shows structure.
     const double lx = s_.moving ? 60.0 * o_.spacing : std::max(s_.xMax - s_.xMin, 20 * o_.spacing);
@@ -100,7 +100,7 @@ double TInstrumentModel::thicknessAt(double x, double y) const {
     return o_.thickness * (1.0 + 0.6 * std::sin(2.0 * std::numbers::pi * u));
 }
 
-double TInstrumentModel::modelRho(const float x[4], const float y[4]) const {
+double InstrumentModel::modelRho(const float x[4], const float y[4]) const {
     EarthPoint p[4];
     double mx = 0.0, my = 0.0;
     int finite = 0;
@@ -123,7 +123,7 @@ double TInstrumentModel::modelRho(const float x[4], const float y[4]) const {
     return apparentResistivity(earth, p[0], p[1], p[2], p[3]);
 }
 
-void TInstrumentModel::advanceTrack(double step) {
+void InstrumentModel::advanceTrack(double step) {
     // A gently winding track; heading in degrees clockwise from +y.
     trackT_ += step / o_.spacing;
     heading_ = 90.0 + 35.0 * std::sin(2.0 * std::numbers::pi * trackT_ / 150.0);
@@ -132,7 +132,7 @@ void TInstrumentModel::advanceTrack(double step) {
     trip_ += step;
 }
 
-EmuMeasurement TInstrumentModel::measure(int index, int channel) {
+EmuMeasurement InstrumentModel::measure(int index, int channel) {
     EmuMeasurement m;
     m.acquisition = acquisition_;
     m.index = index;
@@ -220,7 +220,7 @@ EmuMeasurement TInstrumentModel::measure(int index, int channel) {
     return m;
 }
 
-std::vector<EmuMeasurement> TInstrumentModel::inject(const EmuBatch& batch) {
+std::vector<EmuMeasurement> InstrumentModel::inject(const EmuBatch& batch) {
     std::vector<EmuMeasurement> out;
     double currentSum = 0.0;
     for (int k = 0; k < batch.count; ++k) {
@@ -240,13 +240,13 @@ std::vector<EmuMeasurement> TInstrumentModel::inject(const EmuBatch& batch) {
     return out;
 }
 
-std::vector<EmuMeasurement> TInstrumentModel::lastMeasurements() {
+std::vector<EmuMeasurement> InstrumentModel::lastMeasurements() {
     if (last_.empty() && !s_.batches.empty())
         inject(s_.batches.front());
     return last_;
 }
 
-std::vector<uint8_t> TInstrumentModel::measurementBlock(size_t maxRecords) {
+std::vector<uint8_t> InstrumentModel::measurementBlock(size_t maxRecords) {
     std::vector<uint8_t> out;
     const std::vector<EmuMeasurement> records = lastMeasurements();
     for (size_t i = 0; i < records.size() && i < maxRecords; ++i) {
@@ -258,13 +258,13 @@ std::vector<uint8_t> TInstrumentModel::measurementBlock(size_t maxRecords) {
     return out;
 }
 
-double TInstrumentModel::channelValue(int k) {
+double InstrumentModel::channelValue(int k) {
     if (k == 0)
         return txBattery_;
     return selfPotential(k) * 0.1 + 0.05 * rng_.normal();
 }
 
-std::vector<uint8_t> TInstrumentModel::quickMeasureReply(const std::vector<int>& list) {
+std::vector<uint8_t> InstrumentModel::quickMeasureReply(const std::vector<int>& list) {
     // Two polarities of the ten channel inputs and the current input.
     const int channels = 10;
     std::vector<float> plus(channels + 1, 0.0f), minus(channels + 1, 0.0f);
@@ -305,7 +305,7 @@ std::vector<uint8_t> TInstrumentModel::quickMeasureReply(const std::vector<int>&
     return out;
 }
 
-std::string TInstrumentModel::gpsSentence(const std::string& name) const {
+std::string InstrumentModel::gpsSentence(const std::string& name) const {
     // A fixed base position, shifted by the moving array's track.
     const double lat = 46.0 + 12.345 / 60.0 + trackY_ / 111320.0;
     const double lon = 6.0 + 8.765 / 60.0 + trackX_ / (111320.0 * std::cos(46.2 * kDegree));
@@ -336,19 +336,19 @@ std::string TInstrumentModel::gpsSentence(const std::string& name) const {
     return "$" + body + tail;
 }
 
-std::vector<uint8_t> TInstrumentModel::identityWord() const {
+std::vector<uint8_t> InstrumentModel::identityWord() const {
     const bool wired = o_.generation == Generation::Wired;
     return {uint8_t(wired ? 2 : 3), uint8_t(wired ? 10 : 20), 0x05, 0x01};
 }
 
-std::vector<uint8_t> TInstrumentModel::nameBytes() const {
-    TByteImage b(11);
+std::vector<uint8_t> InstrumentModel::nameBytes() const {
+    ByteImage b(11);
     b.putText(0, name_, 11);
     return b.bytes();
 }
 
-void TInstrumentModel::fillParameters(std::vector<uint8_t>& bytes) const {
-    TByteImage p;
+void InstrumentModel::fillParameters(std::vector<uint8_t>& bytes) const {
+    ByteImage p;
     p.bytes() = bytes;
     p.bytes().resize(size_t(parameterSize()), 0);
     const int quadCount =
@@ -433,12 +433,12 @@ void TInstrumentModel::fillParameters(std::vector<uint8_t>& bytes) const {
     bytes = p.bytes();
 }
 
-void TInstrumentModel::refreshParameters() {
+void InstrumentModel::refreshParameters() {
     fillParameters(parameters_);
 }
 
-std::vector<uint8_t> TInstrumentModel::wiredHeader() const {
-    TByteImage h(kWiredHeaderSize);
+std::vector<uint8_t> InstrumentModel::wiredHeader() const {
+    ByteImage h(kWiredHeaderSize);
     h.putI32(0, o_.channels);
     h.putI32(4, 1);
     h.putI32(8, 1);
@@ -471,8 +471,8 @@ std::vector<uint8_t> TInstrumentModel::wiredHeader() const {
     return h.bytes();
 }
 
-std::vector<uint8_t> TInstrumentModel::wiredNodeBlock() const {
-    TByteImage b(size_t(s_.lastNode + 1) * 12);
+std::vector<uint8_t> InstrumentModel::wiredNodeBlock() const {
+    ByteImage b(size_t(s_.lastNode + 1) * 12);
     for (int k = 0; k <= s_.lastNode; ++k) {
         const EmuNode& n = s_.nodes[size_t(k)];
         b.putF32(size_t(k) * 12 + 0, n.x);
@@ -482,9 +482,9 @@ std::vector<uint8_t> TInstrumentModel::wiredNodeBlock() const {
     return b.bytes();
 }
 
-std::vector<uint8_t> TInstrumentModel::wifiNodeBlock() const {
+std::vector<uint8_t> InstrumentModel::wifiNodeBlock() const {
     const int count = s_.lastNode - s_.firstNode + 1;
-    TByteImage b(size_t(count) * 12);
+    ByteImage b(size_t(count) * 12);
     for (int k = 0; k < count; ++k) {
         const EmuNode& n = s_.nodes[size_t(s_.firstNode + k)];
         b.putF32(size_t(k) * 12 + 0, n.x);
@@ -494,8 +494,8 @@ std::vector<uint8_t> TInstrumentModel::wifiNodeBlock() const {
     return b.bytes();
 }
 
-std::vector<uint8_t> TInstrumentModel::auxBlock() const {
-    TByteImage b(kAuxBlockSize);
+std::vector<uint8_t> InstrumentModel::auxBlock() const {
+    ByteImage b(kAuxBlockSize);
     b.putI32(0, o_.electrodes);
     b.putI32(4, o_.lines);
     b.putI32(8, int(std::lround(o_.spacing * 100)));
@@ -506,8 +506,8 @@ std::vector<uint8_t> TInstrumentModel::auxBlock() const {
     return b.bytes();
 }
 
-std::vector<uint8_t> TInstrumentModel::quadripoleBlock() const {
-    TByteImage b(size_t(s_.quadripoleCount()) * 8);
+std::vector<uint8_t> InstrumentModel::quadripoleBlock() const {
+    ByteImage b(size_t(s_.quadripoleCount()) * 8);
     for (int i = 0; i < s_.quadripoleCount(); ++i) {
         const EmuQuad& q = s_.quads[size_t(i)];
         const size_t at = size_t(i) * 8;
@@ -519,8 +519,8 @@ std::vector<uint8_t> TInstrumentModel::quadripoleBlock() const {
     return b.bytes();
 }
 
-std::vector<uint8_t> TInstrumentModel::wiredRecord(const EmuMeasurement& m) {
-    TByteImage r(kWiredRecordSize);
+std::vector<uint8_t> InstrumentModel::wiredRecord(const EmuMeasurement& m) {
+    ByteImage r(kWiredRecordSize);
     r.putU8(0, uint8_t(((std::min(m.channelCount, 15) & 15) << 4) | (m.channel & 15)));
     r.putU8(1, uint8_t(m.quad.gapFiller ? 0x08 : 0x00));
     r.putI16(2, int16_t(m.index));
@@ -553,8 +553,8 @@ std::vector<uint8_t> TInstrumentModel::wiredRecord(const EmuMeasurement& m) {
     return r.bytes();
 }
 
-std::vector<uint8_t> TInstrumentModel::rawRecord(const EmuMeasurement& m, const std::string& name) {
-    TByteImage r(kRawRecordSize);
+std::vector<uint8_t> InstrumentModel::rawRecord(const EmuMeasurement& m, const std::string& name) {
+    ByteImage r(kRawRecordSize);
     r.putText(0, "NIMB", 4);
     r.putText(8, "Nimbo", 16);
     r.putText(24, name, 32);

@@ -45,9 +45,9 @@ struct EmuMeasurement {
     int tripMetres = 0;
 };
 
-class TInstrumentModel {
+class InstrumentModel {
 public:
-    TInstrumentModel(const TEmuOptions& options, const TEmuSurvey& survey);
+    InstrumentModel(const EmuOptions& options, const EmuSurvey& survey);
 
     // A new acquisition: the track of a moving array starts again.
     void beginAcquisition(int number);
@@ -102,9 +102,9 @@ private:
     void advanceTrack(double step);
     EmuMeasurement measure(int index, int channel);
 
-    const TEmuOptions& o_;
-    const TEmuSurvey& s_;
-    TEmuRandom rng_;
+    const EmuOptions& o_;
+    const EmuSurvey& s_;
+    EmuRandom rng_;
     std::string name_;
     int acquisition_ = 0;
     long injections_ = 0;

@@ -11,9 +11,9 @@ namespace {
 
 using Dipole = std::pair<int, int>; // M, N node numbers
 
-class TSequenceBuilder {
+class SequenceBuilder {
 public:
-    TSequenceBuilder(const TEmuOptions& o, TEmuSurvey& s) : o_(o), s_(s) {}
+    SequenceBuilder(const EmuOptions& o, EmuSurvey& s) : o_(o), s_(s) {}
 
     // p: node numbers along one profile, in order.
     void addProfile(const std::vector<int>& p) {
@@ -94,11 +94,11 @@ private:
         }
     }
 
-    const TEmuOptions& o_;
-    TEmuSurvey& s_;
+    const EmuOptions& o_;
+    EmuSurvey& s_;
 };
 
-bool buildMoving(const TEmuOptions& o, TEmuSurvey& s) {
+bool buildMoving(const EmuOptions& o, EmuSurvey& s) {
     // A towed dipole-dipole array: A at the origin, B one spacing ahead,
     // the receiver dipoles trailing behind, chained.
     const int dipoles = std::min(o.channels, kMaxMovingDipoles);
@@ -136,7 +136,7 @@ bool buildMoving(const TEmuOptions& o, TEmuSurvey& s) {
 
 } // namespace
 
-EmuQuad TEmuSurvey::quad(int index) const {
+EmuQuad EmuSurvey::quad(int index) const {
     if (moving && !movingDipoles.empty()) {
         const int k = index % int(movingDipoles.size());
         return EmuQuad{1, 2, 3 + k, 4 + k, false};
@@ -144,8 +144,8 @@ EmuQuad TEmuSurvey::quad(int index) const {
     return quads.at(size_t(index));
 }
 
-bool TEmuSurvey::build(const TEmuOptions& o, TEmuSurvey& s, QString& error) {
-    s = TEmuSurvey{};
+bool EmuSurvey::build(const EmuOptions& o, EmuSurvey& s, QString& error) {
+    s = EmuSurvey{};
     if (o.movingArray)
         return buildMoving(o, s);
 
@@ -172,7 +172,7 @@ bool TEmuSurvey::build(const TEmuOptions& o, TEmuSurvey& s, QString& error) {
     s.yMin = 0.0;
     s.yMax = (lines - 1) * o.lineSpacing;
 
-    TSequenceBuilder builder(o, s);
+    SequenceBuilder builder(o, s);
     for (int j = 0; j < lines; ++j) {
         std::vector<int> p;
         for (int i = 0; i < perLine; ++i)
@@ -206,7 +206,7 @@ bool TEmuSurvey::build(const TEmuOptions& o, TEmuSurvey& s, QString& error) {
     s.nodeCount = s.lastNode + (s.usesRemote ? 1 : 0);
 
     if (o.gapFillers > 0.0) {
-        TEmuRandom rng(o.seed, 7);
+        EmuRandom rng(o.seed, 7);
         for (EmuQuad& q : s.quads)
             q.gapFiller = rng.chance(o.gapFillers);
     }

@@ -45,11 +45,11 @@ struct MovingDipole {
     int node[4] = {};
 };
 
-class TEmuSurvey {
+class EmuSurvey {
 public:
     // Lays out the survey for the options; false with error when the
     // sequence does not fit the instrument's tables.
-    static bool build(const TEmuOptions& options, TEmuSurvey& out, QString& error);
+    static bool build(const EmuOptions& options, EmuSurvey& out, QString& error);
 
     bool moving = false;
     std::vector<EmuNode> nodes; // indexed by node number, 0..lastNode

@@ -24,24 +24,23 @@ int remainingMs(const QElapsedTimer& timer, int timeoutMs) {
 
 } // namespace
 
-std::unique_ptr<TEmuTransport> TEmuTransport::create(const TEmuOptions& o) {
+std::unique_ptr<EmuTransport> EmuTransport::create(const EmuOptions& o) {
     if (o.pty)
-        return std::make_unique<TPtyTransport>();
+        return std::make_unique<PtyTransport>();
     if (!o.serialDevice.isEmpty())
-        return std::make_unique<TSerialDeviceTransport>(o.serialDevice, o.baudRate);
-    return std::make_unique<TTcpServerTransport>(o.listenHost, o.listenPort);
+        return std::make_unique<SerialDeviceTransport>(o.serialDevice, o.baudRate);
+    return std::make_unique<TcpServerTransport>(o.listenHost, o.listenPort);
 }
 
 // ---- TCP
 
-TTcpServerTransport::TTcpServerTransport(const QString& host, int port)
-    : host_(host), port_(port) {}
+TcpServerTransport::TcpServerTransport(const QString& host, int port) : host_(host), port_(port) {}
 
-TTcpServerTransport::~TTcpServerTransport() {
+TcpServerTransport::~TcpServerTransport() {
     dropPeer();
 }
 
-bool TTcpServerTransport::start(QString& error) {
+bool TcpServerTransport::start(QString& error) {
     QHostAddress address;
     if (host_ == QLatin1String("localhost"))
         address = QHostAddress(QHostAddress::LocalHost);
@@ -61,15 +60,15 @@ bool TTcpServerTransport::start(QString& error) {
     return true;
 }
 
-QString TTcpServerTransport::announcement() const {
+QString TcpServerTransport::announcement() const {
     return QString::number(server_ ? server_->serverPort() : 0);
 }
 
-QString TTcpServerTransport::description() const {
+QString TcpServerTransport::description() const {
     return QStringLiteral("TCP %1:%2").arg(host_).arg(server_ ? server_->serverPort() : 0);
 }
 
-bool TTcpServerTransport::waitForPeer(int timeoutMs) {
+bool TcpServerTransport::waitForPeer(int timeoutMs) {
     dropPeer();
     QElapsedTimer timer;
     timer.start();
@@ -88,7 +87,7 @@ bool TTcpServerTransport::waitForPeer(int timeoutMs) {
     }
 }
 
-int TTcpServerTransport::read(uint8_t* buffer, int max, int timeoutMs) {
+int TcpServerTransport::read(uint8_t* buffer, int max, int timeoutMs) {
     if (!socket_)
         return -1;
     if (socket_->bytesAvailable() == 0) {
@@ -105,7 +104,7 @@ int TTcpServerTransport::read(uint8_t* buffer, int max, int timeoutMs) {
     return int(n);
 }
 
-bool TTcpServerTransport::write(const uint8_t* data, int count, int timeoutMs) {
+bool TcpServerTransport::write(const uint8_t* data, int count, int timeoutMs) {
     if (!socket_ || socket_->state() != QAbstractSocket::ConnectedState)
         return false;
     if (socket_->write(reinterpret_cast<const char*>(data), count) != count)
@@ -123,7 +122,7 @@ bool TTcpServerTransport::write(const uint8_t* data, int count, int timeoutMs) {
     return true;
 }
 
-void TTcpServerTransport::dropPeer() {
+void TcpServerTransport::dropPeer() {
     // An orderly close: what was sent before the cut still arrives.
     if (socket_) {
         socket_->disconnectFromHost();
@@ -136,11 +135,11 @@ void TTcpServerTransport::dropPeer() {
 
 // ---- pseudo-terminal
 
-TPtyTransport::~TPtyTransport() {
+PtyTransport::~PtyTransport() {
     pty::close(handle_);
 }
 
-bool TPtyTransport::start(QString& error) {
+bool PtyTransport::start(QString& error) {
     std::string e;
     if (!pty::create(handle_, e)) {
         error = QString::fromStdString(e);
@@ -149,15 +148,15 @@ bool TPtyTransport::start(QString& error) {
     return true;
 }
 
-QString TPtyTransport::announcement() const {
+QString PtyTransport::announcement() const {
     return QString::fromStdString(handle_.slavePath);
 }
 
-QString TPtyTransport::description() const {
+QString PtyTransport::description() const {
     return QStringLiteral("pseudo-terminal ") + announcement();
 }
 
-bool TPtyTransport::waitForPeer(int timeoutMs) {
+bool PtyTransport::waitForPeer(int timeoutMs) {
     QElapsedTimer timer;
     timer.start();
     while (!pty::peerAttached(handle_)) {
@@ -168,7 +167,7 @@ bool TPtyTransport::waitForPeer(int timeoutMs) {
     return true;
 }
 
-int TPtyTransport::read(uint8_t* buffer, int max, int timeoutMs) {
+int PtyTransport::read(uint8_t* buffer, int max, int timeoutMs) {
     switch (pty::waitReadable(handle_, timeoutMs)) {
     case pty::PollResult::Timeout:
         return 0;
@@ -180,30 +179,30 @@ int TPtyTransport::read(uint8_t* buffer, int max, int timeoutMs) {
     return pty::readSome(handle_, buffer, max);
 }
 
-bool TPtyTransport::write(const uint8_t* data, int count, int timeoutMs) {
+bool PtyTransport::write(const uint8_t* data, int count, int timeoutMs) {
     return pty::writeAll(handle_, data, count, timeoutMs);
 }
 
-void TPtyTransport::dropPeer() {
+void PtyTransport::dropPeer() {
     // The only way to cut a pseudo-terminal's line is to close it; the
     // monitor then sees its device fail, as with a pulled cable.
     pty::close(handle_);
 }
 
-void TPtyTransport::closePeer() {
+void PtyTransport::closePeer() {
     pty::drain(handle_, 3000);
 }
 
 // ---- serial device
 
-TSerialDeviceTransport::TSerialDeviceTransport(const QString& path, int baudRate)
+SerialDeviceTransport::SerialDeviceTransport(const QString& path, int baudRate)
     : path_(path), baudRate_(baudRate) {}
 
-TSerialDeviceTransport::~TSerialDeviceTransport() {
+SerialDeviceTransport::~SerialDeviceTransport() {
     dropPeer();
 }
 
-bool TSerialDeviceTransport::start(QString& error) {
+bool SerialDeviceTransport::start(QString& error) {
     port_ = std::make_unique<QSerialPort>();
     port_->setPortName(path_);
     if (!port_->open(QIODevice::ReadWrite)) {
@@ -218,15 +217,15 @@ bool TSerialDeviceTransport::start(QString& error) {
     return true;
 }
 
-QString TSerialDeviceTransport::description() const {
+QString SerialDeviceTransport::description() const {
     return QStringLiteral("serial device %1 at %2 baud").arg(path_).arg(baudRate_);
 }
 
-bool TSerialDeviceTransport::waitForPeer(int) {
+bool SerialDeviceTransport::waitForPeer(int) {
     return port_ && port_->isOpen();
 }
 
-int TSerialDeviceTransport::read(uint8_t* buffer, int max, int timeoutMs) {
+int SerialDeviceTransport::read(uint8_t* buffer, int max, int timeoutMs) {
     if (!port_ || !port_->isOpen())
         return -1;
     if (port_->bytesAvailable() == 0) {
@@ -241,7 +240,7 @@ int TSerialDeviceTransport::read(uint8_t* buffer, int max, int timeoutMs) {
     return n < 0 ? -1 : int(n);
 }
 
-bool TSerialDeviceTransport::write(const uint8_t* data, int count, int timeoutMs) {
+bool SerialDeviceTransport::write(const uint8_t* data, int count, int timeoutMs) {
     if (!port_ || !port_->isOpen())
         return false;
     if (port_->write(reinterpret_cast<const char*>(data), count) != count)
@@ -261,7 +260,7 @@ bool TSerialDeviceTransport::write(const uint8_t* data, int count, int timeoutMs
     return true;
 }
 
-void TSerialDeviceTransport::dropPeer() {
+void SerialDeviceTransport::dropPeer() {
     if (port_ && port_->isOpen())
         port_->close();
 }

@@ -14,11 +14,11 @@ class QSerialPort;
 
 namespace varmexemu {
 
-struct TEmuOptions;
+struct EmuOptions;
 
-class TEmuTransport {
+class EmuTransport {
 public:
-    virtual ~TEmuTransport() = default;
+    virtual ~EmuTransport() = default;
     // Listens, creates or opens; false with error when that fails.
     virtual bool start(QString& error) = 0;
     // The first line of standard output: the port or the device path.
@@ -41,13 +41,13 @@ public:
     // longer for a record there, which fault injection must respect.
     virtual bool isNetwork() const { return false; }
 
-    static std::unique_ptr<TEmuTransport> create(const TEmuOptions& options);
+    static std::unique_ptr<EmuTransport> create(const EmuOptions& options);
 };
 
-class TTcpServerTransport : public TEmuTransport {
+class TcpServerTransport : public EmuTransport {
 public:
-    TTcpServerTransport(const QString& host, int port);
-    ~TTcpServerTransport() override;
+    TcpServerTransport(const QString& host, int port);
+    ~TcpServerTransport() override;
     bool start(QString& error) override;
     QString announcement() const override;
     QString description() const override;
@@ -66,9 +66,9 @@ private:
     QTcpSocket* socket_ = nullptr;
 };
 
-class TPtyTransport : public TEmuTransport {
+class PtyTransport : public EmuTransport {
 public:
-    ~TPtyTransport() override;
+    ~PtyTransport() override;
     bool start(QString& error) override;
     QString announcement() const override;
     QString description() const override;
@@ -83,10 +83,10 @@ private:
     pty::PtyHandle handle_;
 };
 
-class TSerialDeviceTransport : public TEmuTransport {
+class SerialDeviceTransport : public EmuTransport {
 public:
-    TSerialDeviceTransport(const QString& path, int baudRate);
-    ~TSerialDeviceTransport() override;
+    SerialDeviceTransport(const QString& path, int baudRate);
+    ~SerialDeviceTransport() override;
     bool start(QString& error) override;
     QString announcement() const override { return path_; }
     QString description() const override;

@@ -4,17 +4,17 @@
 
 namespace varmexemu {
 
-TTruthWriter::~TTruthWriter() {
+TruthWriter::~TruthWriter() {
     if (file_)
         std::fclose(file_);
 }
 
-const char* TTruthWriter::header() {
+const char* TruthWriter::header() {
     return "acquisition,index,channel,attempt,a,b,m,n,"
            "ax,ay,az,bx,by,bz,mx,my,mz,nx,ny,nz,rho,vp,in,gap_filler,damaged,fault";
 }
 
-bool TTruthWriter::open(const QString& path, QString& error) {
+bool TruthWriter::open(const QString& path, QString& error) {
     file_ = std::fopen(QFile::encodeName(path).constData(), "w");
     if (!file_) {
         error = QStringLiteral("cannot write the truth file ") + path;
@@ -25,7 +25,7 @@ bool TTruthWriter::open(const QString& path, QString& error) {
     return true;
 }
 
-void TTruthWriter::record(const EmuMeasurement& m, int attempt, const char* fault) {
+void TruthWriter::record(const EmuMeasurement& m, int attempt, const char* fault) {
     if (!file_)
         return;
     // %.9g gives back every float32 exactly.
@@ -39,7 +39,7 @@ void TTruthWriter::record(const EmuMeasurement& m, int attempt, const char* faul
                  damaged ? fault : "");
 }
 
-void TTruthWriter::flush() {
+void TruthWriter::flush() {
     if (file_)
         std::fflush(file_);
 }

@@ -8,12 +8,12 @@
 
 namespace varmexemu {
 
-class TTruthWriter {
+class TruthWriter {
 public:
-    TTruthWriter() = default;
-    ~TTruthWriter();
-    TTruthWriter(const TTruthWriter&) = delete;
-    TTruthWriter& operator=(const TTruthWriter&) = delete;
+    TruthWriter() = default;
+    ~TruthWriter();
+    TruthWriter(const TruthWriter&) = delete;
+    TruthWriter& operator=(const TruthWriter&) = delete;
 
     bool open(const QString& path, QString& error);
     bool isOpen() const { return file_ != nullptr; }

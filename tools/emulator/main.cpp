@@ -23,8 +23,8 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("varmex-emulator"));
 
-    TEmuOptions options;
-    const TEmuParseResult parsed = parseEmuOptions(app.arguments(), options);
+    EmuOptions options;
+    const EmuParseResult parsed = parseEmuOptions(app.arguments(), options);
     if (!parsed.ok) {
         std::fprintf(stderr, "varmex-emulator: %s\n(see --help)\n",
                      parsed.error.toLocal8Bit().constData());
@@ -34,22 +34,22 @@ int main(int argc, char** argv) {
         std::fputs(parsed.helpText.toLocal8Bit().constData(), stdout);
         return ExitOk;
     }
-    const TEmuLog log(options.quiet);
+    const EmuLog log(options.quiet);
     pty::ignoreBrokenPipe();
 
-    TEmuSurvey survey;
+    EmuSurvey survey;
     QString error;
-    if (!TEmuSurvey::build(options, survey, error)) {
+    if (!EmuSurvey::build(options, survey, error)) {
         std::fprintf(stderr, "varmex-emulator: %s\n", error.toLocal8Bit().constData());
         return ExitUsage;
     }
-    TTruthWriter truth;
+    TruthWriter truth;
     if (!options.truthFile.isEmpty() && !truth.open(options.truthFile, error)) {
         std::fprintf(stderr, "varmex-emulator: %s\n", error.toLocal8Bit().constData());
         return ExitSetup;
     }
 
-    std::unique_ptr<TEmuTransport> transport = TEmuTransport::create(options);
+    std::unique_ptr<EmuTransport> transport = EmuTransport::create(options);
     if (!transport->start(error)) {
         std::fprintf(stderr, "varmex-emulator: %s\n", error.toLocal8Bit().constData());
         return ExitSetup;
@@ -68,8 +68,8 @@ int main(int argc, char** argv) {
                  .arg(options.channels)
                  .arg(transport->description()));
 
-    TInstrumentModel instrument(options, survey);
-    TEmuFaultState faults(options.seed);
+    InstrumentModel instrument(options, survey);
+    EmuFaultState faults(options.seed);
     int acquisitions = 0;
     for (;;) {
         log.info(QStringLiteral("waiting for the monitor"));
@@ -78,8 +78,8 @@ int main(int argc, char** argv) {
             return ExitTimeout;
         }
         log.info(QStringLiteral("monitor connected"));
-        TEmuSession session(*transport, options, survey, instrument, faults,
-                            truth.isOpen() ? &truth : nullptr, log, acquisitions);
+        EmuSession session(*transport, options, survey, instrument, faults,
+                           truth.isOpen() ? &truth : nullptr, log, acquisitions);
         const SessionEnd end = session.run();
         truth.flush();
         if (end != SessionEnd::Dropped)

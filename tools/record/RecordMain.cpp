@@ -2,10 +2,10 @@
 // instrument, waits for Start, records every acquisition to the data folder
 // and prints what the window would show; or replays a recorded acquisition.
 #include "ConsoleView.h"
-#include "Linkfactory.h"
-#include "Portusb.h"
-#include "SessionEngine.h"
-#include "Settings.h"
+#include "engine/SessionEngine.h"
+#include "link/LinkFactory.h"
+#include "link/UsbLink.h"
+#include "settings/Settings.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -82,11 +82,11 @@ int main(int argc, char** argv) {
     if (parser.isSet(dataRoot))
         qputenv("PYLORIX_ROOT", parser.value(dataRoot).toLocal8Bit());
 
-    TLinkOptions linkOptions;
+    LinkOptions linkOptions;
     linkOptions.serialDevice = parser.value(serialDevice).toStdString();
     SetDefaultLinkOptions(linkOptions);
 
-    TSettings settings;
+    Settings settings;
     settings.LoadSettings();
     if (parser.isSet(connection)) {
         bool ok = false;
@@ -105,12 +105,12 @@ int main(int argc, char** argv) {
     if (parser.isSet(gaps))
         settings.showGapFillers = true;
 
-    TConsoleView console(stdout, stderr);
+    ConsoleView console(stdout, stderr);
     console.yes = parser.isSet(yes);
     console.cancelRequested = [] { return interrupted != 0; };
     console.progressLine = PYLORIX_ISATTY(stdout) != 0;
     SetUiHooks(&console);
-    TSessionEngine engine(console, settings);
+    SessionEngine engine(console, settings);
     console.engine = &engine;
     engine.linkFactory = [](int code) { return CreateLink(code); };
     engine.usbDeviceCount = [] { return UsbDeviceCount(); };
@@ -124,7 +124,7 @@ int main(int argc, char** argv) {
             (viewOnly ? parser.value(view) : parser.value(simulate)).toStdString();
         const int result = engine.ReplayFile(file, viewOnly);
         int64_t records = 0;
-        for (const TBatchInfo& b : console.batches)
+        for (const BatchInfo& b : console.batches)
             records += b.batchRecords;
         std::printf("Replayed %s: %zu batches, %lld records, %s\n", file.c_str(),
                     console.batches.size(), static_cast<long long>(records),
@@ -141,7 +141,7 @@ int main(int argc, char** argv) {
     QObject::connect(&watch, &QTimer::timeout, [&] {
         if (interrupted) {
             engine.RequestClose();
-            if (engine.Link() && engine.Link()->GetState() > 0)
+            if (engine.CurrentLink() && engine.CurrentLink()->GetState() > 0)
                 engine.CloseLink();
             if (!engine.sessionActive)
                 app.quit();
@@ -150,7 +150,7 @@ int main(int argc, char** argv) {
     watch.start(200);
 
     console.onTimer = [&] {
-        engine.Timer2Timer();
+        engine.OnSessionTimer();
         if (interrupted || engine.closing ||
             (engine.maxRuns > 0 && engine.runsDone >= engine.maxRuns)) {
             app.quit();

@@ -1,0 +1,285 @@
+// The acquisition loop: one acquisition from the instrument's identity to
+// the end of its sequence (or a replay of recorded files), serving the
+// operator's Stop, Pause, Restart and Reset requests while it waits.
+#include "engine/SessionEngine.h"
+
+#include "engine/Quietly.h"
+
+#include <cstring>
+
+void SessionEngine::SetMainProgressMaximum(int maximum) {
+    if (ProgressBar* bar = view_.MainProgressBar())
+        bar->SetMaximum(maximum);
+}
+
+int SessionEngine::RunAcquisition(bool viewOnly) {
+    const int result = RunAcquisitionSteps(viewOnly);
+    // Closing the window closes the link under the loop: that is the
+    // operator leaving, not a lost instrument.
+    if (closing && result == RunLinkLost)
+        return RunClosing;
+    return result;
+}
+
+int SessionEngine::RunAcquisitionSteps(bool viewOnly) {
+    view_.FocusButton(RunButton::Pause);
+    std::memset(static_cast<void*>(batch), 0, sizeof batch);
+    std::memset(raw, 0, sizeof raw);
+    std::memset(electrodeList, 0, sizeof electrodeList);
+    counters = {};
+    crcFailures = 0;
+    batchesDone = 0;
+    batchRecords = 0;
+    recordCount = 0;
+
+    const int start = replayMode ? RunStartReplay() : RunStartLive();
+    if (start != 1)
+        return start;
+    firstIndex = firstQuadripole;
+    expectedIndex = firstQuadripole;
+    stopEchoPending_ = false;
+    pauseEchoPending_ = false;
+
+    try {
+        Prepare(viewOnly);
+        for (;;) {
+            if (closing)
+                return RunClosing;
+            const int64_t t0 = ActiveUiHooks().TickMs();
+            // Stop and Pause requests stay pending until a wait serves them:
+            // with an instrument that keeps batches coming back to back, the
+            // only moments the window can take a click are while a batch is
+            // handled, and dropping those would make Stop unreachable.
+            restartRequested = 0;
+            view_.SetButtonVisible(RunButton::ReStart, false);
+
+            int c = 0;
+            if (replayMode) {
+                if (!viewOnly)
+                    ActiveUiHooks().SleepMs(165);
+            } else if (const int lost = WaitForCycleByte(c); lost != 0) {
+                return lost;
+            }
+            const int64_t waited = ActiveUiHooks().TickMs() - t0;
+            Quietly([&] { view_.AdjustSampleLimit(uint32_t(waited < 0 ? 0 : waited)); });
+
+            if (!replayMode && c == acq::kEndMarker) {
+                if (firstIndex + recordCount - 1 == lastQuadripole)
+                    return RunCompleted;
+                view_.SetStatus(view_.Status() + " Stopped");
+                PumpMessages();
+                // The operator stopped the instrument: a quiet line means the
+                // run is over, anything else means it goes on.
+                if (link_->ReadByteTimed(acq::kStopTailWaitMs) < 0)
+                    return RunCompleted;
+                continue;
+            }
+
+            int result = RunCompleted;
+            const BatchOutcome outcome =
+                replayMode ? ObtainReplayBatch(viewOnly, result) : ObtainLiveBatch();
+            if (outcome == BatchOutcome::LinkLost)
+                return RunLinkLost;
+            if (outcome == BatchOutcome::Ended)
+                return result;
+            if (outcome == BatchOutcome::Discarded)
+                continue;
+            if (const int failed = CompleteBatch(viewOnly); failed != 0)
+                return failed;
+        }
+    } catch (const LinkError&) {
+        // The link closed under the loop (cable pulled, Reset, peer gone).
+        return RunLinkLost;
+    }
+}
+
+int SessionEngine::RunStartLive() {
+    view_.SetReceiving(true);
+    PumpMessages();
+    try {
+        link_->ReadBuffer(instrumentWord, acq::kInstrumentWordSize);
+        std::memset(acquisitionName, 0, sizeof acquisitionName);
+        link_->ReadBuffer(reinterpret_cast<uint8_t*>(acquisitionName), acq::kAcquisitionNameSize);
+        acquisitionName[11] = 0;
+        // The Wi-Fi generation builds the header (name included) itself.
+        std::memcpy(device_->acquisitionName, acquisitionName, sizeof acquisitionName);
+    } catch (const LinkError&) {
+        return RunHeaderError;
+    }
+
+    view_.SetStatus("Receiving header...");
+    ProtocolGeneration& protocol = *device_->protocol;
+    try {
+        if (protocol.ReadHeader(device_->header) == 0)
+            return RunHeaderError;
+    } catch (const LinkError&) {
+        return RunHeaderError;
+    }
+    view_.SetSectionTabsVisible(device_->movingArrayMode != 1);
+
+    const AcquisitionHeader& h = device_->header;
+    // A sequence longer than the table (or empty) cannot be followed.
+    const int64_t length = h.SequenceLength();
+    if (length < 1 || length > kMaxQuadripoles)
+        return RunHeaderError;
+    firstQuadripole = h.firstQuadripole;
+    lastQuadripole = h.lastQuadripole;
+    quadripoleCount = int32_t(length);
+    device_->nodeCount = h.nodeCount;
+    device_->quadripoleCount = quadripoleCount;
+
+    try {
+        const int32_t sets = protocol.ReadSequenceSets();
+        if (sets <= 0)
+            return sets;
+    } catch (const LinkError&) {
+        return RunHeaderError;
+    }
+
+    const std::tm now = LocalTimeNow();
+    if (FileStatus folder = EnsureDataFolder(); !folder) {
+        view_.ShowError(folder.message);
+        return RunFileError;
+    }
+    const AcquisitionFileNames names =
+        MakeAcquisitionFileNames(DataFolder(), now, AcquisitionNameText(acquisitionName));
+    binFileName = names.bin;
+    heqFileName = names.heq;
+
+    if (!settings_.rhoOnly) {
+        try {
+            protocol.CreateDataFile(binFileName, "");
+        } catch (const FileError& e) {
+            view_.ShowError(e.what());
+            return RunFileError;
+        }
+        const FileStatus heq =
+            WriteHeqFile(heqFileName, instrumentWord, acquisitionName, device_->header, *device_);
+        if (!heq) {
+            view_.ShowError(heq.message);
+            return RunFileError;
+        }
+        view_.RunStarted(binFileName);
+    }
+    return 1;
+}
+
+void SessionEngine::Prepare(bool viewOnly) {
+    (void)viewOnly;
+    Quietly([&] {
+        view_.BuildSectionGeometry(settings_.showGapFillers);
+        view_.SetupProgressView();
+        view_.ResetDistributionChart();
+    });
+    if (!replayMode)
+        view_.SetStatus("Waiting for data...");
+    view_.SetValueLabelsRhoOnly(settings_.rhoOnly);
+    if (!replayMode) {
+        link_->WriteByte(settings_.rhoOnly          ? acq::kModeRhoOnly
+                         : settings_.activeCrcCheck ? acq::kModeActiveCrc
+                                                    : acq::kModeNoAcknowledge);
+    }
+    std::memset(static_cast<void*>(batch), 0, sizeof batch);
+    std::memset(raw, 0, sizeof raw);
+    if (ProgressBar* bar = view_.SequenceProgressBar()) {
+        bar->SetMaximum(quadripoleCount - 1);
+        bar->SetPosition(0);
+    }
+    if (ProgressBar* bar = view_.MainProgressBar()) {
+        bar->SetMinimum(0);
+        bar->SetMaximum(25200000);
+        bar->SetPosition(2520);
+    }
+    Quietly([&] { view_.ResetRunStatistics(); });
+    batchesDone = 0;
+    runStartTime = ActiveUiHooks().TickMs();
+}
+
+int SessionEngine::WaitForCycleByte(int& c) {
+    do {
+        c = 0;
+        if (resetRequested == 1) {
+            view_.SetButtonEnabled(RunButton::Stop, true);
+            view_.SetButtonEnabled(RunButton::Pause, true);
+            view_.FocusButton(RunButton::Stop);
+            link_->WriteByte(acq::kResetRequest);
+            c = link_->ReadByteTimed(acq::kControlEchoTimeoutMs);
+            if (c == acq::kResetRequest)
+                link_->WriteByte(acq::kResetRequest);
+            resetRequested = 0;
+        }
+        if (stopRequested == 1) {
+            view_.FocusButton(RunButton::Stop);
+            link_->WriteByte(acq::kStopRequest);
+            view_.SetButtonEnabled(RunButton::Stop, false);
+            view_.SetButtonEnabled(RunButton::Pause, false);
+            const int echo = link_->ReadByteTimed(acq::kControlEchoTimeoutMs);
+            stopRequested = 0;
+            device_->movingArrayMode = 0;
+            c = 0;
+            if (echo == acq::kStopRequest) {
+                link_->WriteByte(acq::kStopRequest);
+            } else if (echo == acq::kBatchMarker || echo == acq::kEndMarker) {
+                // The instrument had already begun its next batch: take the
+                // batch now and confirm the Stop when its echo follows.
+                stopEchoPending_ = true;
+                c = echo;
+            } else {
+                view_.SetButtonEnabled(RunButton::Stop, true);
+                view_.SetButtonEnabled(RunButton::Pause, true);
+            }
+        }
+        if (pauseRequested == 1) {
+            link_->WriteByte(acq::kPauseRequest);
+            c = link_->ReadByteTimed(acq::kControlEchoTimeoutMs);
+            pauseRequested = 0;
+            if (c == acq::kPauseRequest) {
+                c = HoldPause();
+            } else if (c == acq::kBatchMarker || c == acq::kEndMarker) {
+                // The instrument had already begun its next batch: the echo
+                // follows it, and the pause starts then.
+                pauseEchoPending_ = true;
+            }
+        }
+        if (c == 0)
+            c = link_->ReadByteTimed(acq::kBatchPollMs);
+        if (c == acq::kStopRequest && stopEchoPending_) {
+            link_->WriteByte(acq::kStopRequest);
+            stopEchoPending_ = false;
+            c = 0;
+        } else if (c == acq::kPauseRequest && pauseEchoPending_) {
+            pauseEchoPending_ = false;
+            c = HoldPause();
+        }
+        SetMainProgressMaximum(25200000);
+        PumpMessages();
+        // A marker that arrived before the peer hung up still counts: an
+        // instrument may close its side right after its final '$'.
+        if (c != acq::kBatchMarker && c != acq::kEndMarker && !LinkOpen())
+            return RunLinkLost;
+    } while (c != acq::kBatchMarker && c != acq::kEndMarker);
+    return 0;
+}
+
+int SessionEngine::HoldPause() {
+    link_->WriteByte(acq::kPauseRequest);
+    view_.SetButtonVisible(RunButton::ReStart, true);
+    PumpMessages();
+    view_.FocusButton(RunButton::ReStart);
+    // Paused until Restart, or until the instrument speaks.
+    int c = -1;
+    while (restartRequested != 1) {
+        c = link_->ReadByteTimed(acq::kBatchPollMs);
+        if (c >= 0 || !LinkOpen())
+            break;
+        PumpMessages();
+    }
+    restartRequested = 0;
+    view_.SetButtonVisible(RunButton::ReStart, false);
+    if (c != acq::kBatchMarker && c != acq::kEndMarker) {
+        if (LinkOpen())
+            link_->WriteByte(acq::kPauseRequest); // resume
+        c = 0;
+    }
+    return c;
+}

@@ -1,0 +1,311 @@
+// Session start and control: the link object, the session timer, opening
+// the link, waiting for the operator's Start, running acquisitions one after
+// the other and reporting each result; Stop, Pause, Restart and Reset.
+#include "engine/SessionEngine.h"
+
+SessionEngine::SessionEngine(SessionView& view, Settings& settings)
+    : view_(view), settings_(settings), device_(std::make_unique<Instrument>()),
+      protocolView_(view) {
+    device_->view = &protocolView_;
+    // Wi-Fi records are complete only once appended: their rho then joins
+    // the colour-range statistics like every other record's.
+    device_->recordCompleted = [this](const MeasureRecord& r) {
+        view_.AddDistributionValue(r.rho);
+    };
+}
+
+SessionEngine::~SessionEngine() {
+    device_->SetProtocol(nullptr);
+    if (link_ && link_->GetState() > 0)
+        link_->Close();
+}
+
+void SessionEngine::OnSessionTimer() {
+    view_.SetSessionTimerEnabled(false);
+    if (!sessionActive) {
+        device_->SetProtocol(nullptr);
+        retiredLinks_.clear();
+    }
+    if (!link_ && linkFactory)
+        link_ = linkFactory(ConnectionCode());
+    StartSession(false);
+}
+
+void SessionEngine::SetRunControlsEnabled(bool enabled) {
+    view_.SetSettingsControlsEnabled(enabled);
+    if (!enabled)
+        view_.CloseSettingsDialog();
+}
+
+void SessionEngine::EndSession() {
+    view_.SetStatus("");
+    if (LinkOpen())
+        link_->Close();
+    sessionActive = false;
+}
+
+bool SessionEngine::WakeWifiInstrument() {
+    do {
+        PumpMessages();
+        if (!link_ || link_->GetState() < 1)
+            return false;
+        link_->WriteByte(acq::kWakeUp);
+    } while (link_->ReadByteTimed(acq::kWakeUpWaitMs) != acq::kWakeUp);
+    return true;
+}
+
+int SessionEngine::WaitForStart() {
+    const int code = ConnectionCode();
+    auto usable = [&] { return (code != 99 || UsbCount() != 0) && LinkOpen(); };
+    for (;;) {
+        PumpMessages();
+        if (!usable())
+            return 0;
+        if (link_->ReadByteTimed(acq::kStartPollMs) != acq::kStart)
+            continue;
+        // 'S' seen: now the instrument's ready byte.
+        for (;;) {
+            PumpMessages();
+            if (!usable())
+                return 0;
+            if (link_->ReadByteTimed(acq::kStartPollMs) == acq::kReady)
+                break;
+        }
+        link_->WriteBuffer(acq::kStartAck, 2);
+        view_.SetReceiving(true);
+        ActiveUiHooks().SleepMs(acq::kControlsPauseMs);
+        controlsOffered_ = link_->ReadByteTimed(acq::kControlsWaitMs) == acq::kControlsAvailable;
+        if (!controlsOffered_) {
+            // This instrument accepts neither Pause nor Stop.
+            view_.SetButtonVisible(RunButton::Pause, false);
+            view_.SetButtonVisible(RunButton::Stop, false);
+            pauseRequested = 0;
+            stopRequested = 0;
+        }
+        view_.SetReceiving(false);
+        return 1;
+    }
+}
+
+void SessionEngine::ReportResult(int result) {
+    if (result == RunCompleted) {
+        view_.ClearCurrentQuadripoles();
+        if (replayMode) {
+            view_.SetStatus("Sequence simulation completed !  ");
+        } else {
+            view_.SetStatus("Sequence completed !  ");
+            view_.SetButtonVisible(RunButton::Stop, false);
+            view_.SetButtonVisible(RunButton::Pause, false);
+        }
+        PumpMessages();
+        return;
+    }
+    const std::string message = RunResultMessage(result);
+    if (!message.empty())
+        view_.ShowError(message);
+}
+
+void SessionEngine::StartSession(bool viewOnly) {
+    sessionActive = true;
+    PumpMessages();
+    const int code = ConnectionCode();
+    const int baud = BaudRateForConnection(code);
+
+    if (!replayMode) {
+        if (code <= 99)
+            view_.SetStatus("Opening USB port...");
+        if (code == kConnectionWifiInstrument) {
+            if (!view_.AskOkCancel("", "press <Start> on VARMEX/KELDO Nimbo waiting for WI-FI "
+                                       "connection \nthen press < OK > button")) {
+                sessionActive = false;
+                return;
+            }
+            std::string address = settings_.ipAddress;
+            if (!view_.AskText("IP address ex:192.168.1.15",
+                               "Enter IP address for WIFI client or leave blank for WI-FI "
+                               "access point:",
+                               address)) {
+                sessionActive = false;
+                return;
+            }
+            settings_.ipAddress = address;
+            ActiveUiHooks().SleepMs(200);
+        }
+        if (code == kConnectionWiConnect || code == kConnectionWifiInstrument)
+            view_.SetStatus("Opening WIFI port " + settings_.ipAddress);
+    }
+    view_.BringToFront();
+    PumpMessages();
+
+    if (!replayMode) {
+        if (!link_ && linkFactory)
+            link_ = linkFactory(code);
+        int state = 0;
+        if (link_) {
+            try {
+                state = link_->Open(code, baud, settings_.ipAddress, false, "", 0);
+            } catch (const LinkError& e) {
+                view_.ShowError(e.what());
+                state = 0;
+            }
+        }
+        if (state <= 0) {
+            view_.SetStatus("");
+            PumpMessages();
+            sessionActive = false;
+            return;
+        }
+        link_->SetLatency(20);
+        view_.SetPortPicture(ConnectionPictureIndex(code, UsbCount()), link_->VersionText());
+        view_.SetStatus("");
+    }
+
+    for (;;) {
+        try {
+            if (!replayMode) {
+                link_->FlushInput();
+                link_->ClearOutput();
+            }
+            // A new generation object for every run; replays speak to no one.
+            if (replayMode)
+                device_->SetProtocol(nullptr);
+            else
+                device_->SetProtocol(protocolFactory(code, *device_, *link_));
+            if (code == kConnectionWifiInstrument && !replayMode && !WakeWifiInstrument()) {
+                EndSession();
+                return;
+            }
+            view_.SetStatus(view_.Status() + "Waiting for Start...");
+            SetRunControlsEnabled(true);
+            if (!replayMode && WaitForStart() == 0) {
+                EndSession();
+                return;
+            }
+        } catch (const LinkError&) {
+            // A link error while waiting for Start ends the session quietly.
+            EndSession();
+            return;
+        }
+        SetRunControlsEnabled(false);
+        if (!replayMode) {
+            if (settings_.rhoOnly) {
+                view_.SetBatteryPanelVisible(false);
+            } else {
+                view_.SetBatteryPanelVisible(true);
+                if (controlsOffered_) {
+                    view_.SetButtonVisible(RunButton::Stop, true);
+                    view_.SetButtonVisible(RunButton::Pause, true);
+                    view_.SetButtonEnabled(RunButton::Stop, true);
+                    view_.SetButtonEnabled(RunButton::Pause, true);
+                }
+            }
+        }
+        const int result = RunAcquisition(viewOnly);
+        lastResult = result;
+        ++runsDone;
+        view_.SetEstimatedTime(kNoEstimate);
+        ReportResult(result);
+        view_.RunFinished(result);
+        SetRunControlsEnabled(true);
+        const bool enough = maxRuns > 0 && runsDone >= maxRuns;
+        if (replayMode || closing || enough) {
+            if (LinkOpen())
+                link_->Close();
+            sessionActive = false;
+            return;
+        }
+        controlsOffered_ = true;
+    }
+}
+
+void SessionEngine::RequestStop() {
+    stopRequested = 1;
+}
+
+void SessionEngine::RequestPause() {
+    pauseRequested = 1;
+    view_.SetButtonEnabled(RunButton::Pause, false);
+}
+
+void SessionEngine::RequestRestart() {
+    restartRequested = 1;
+    view_.SetButtonEnabled(RunButton::Pause, true);
+}
+
+void SessionEngine::RequestClose() {
+    closing = true;
+}
+
+void SessionEngine::RequestReset() {
+    if (device_->movingArrayMode != 0) {
+        resetRequested = 1;
+        view_.SetStatus("Reset Trip counter...");
+        return;
+    }
+    resetRequested = 0;
+    if (replayMode)
+        return;
+    view_.SetStatus("Resetting...");
+    view_.SetReceiving(false);
+    PumpMessages();
+    if (link_) {
+        if (link_->GetState() > 0)
+            CloseLink();
+        ActiveUiHooks().SleepMs(500);
+        // A run may still be waiting inside this very call stack with the
+        // old link in hand: keep it alive (closed) until no session runs, so
+        // that the run ends on a closed link instead of a dangling one.
+        retiredLinks_.push_back(std::move(link_));
+        ActiveUiHooks().SleepMs(500);
+    }
+    view_.SetSessionTimerEnabled(true);
+    ShowPortImage(true);
+}
+
+void SessionEngine::CloseLink() {
+    if (link_)
+        link_->Close();
+    view_.SetReceiving(false);
+    view_.SetButtonEnabled(RunButton::Reset, true);
+    PumpMessages();
+}
+
+void SessionEngine::ShowPortImage(bool create) {
+    if (create && !link_ && linkFactory)
+        link_ = linkFactory(ConnectionCode());
+    view_.SetPortPicture(ConnectionPictureIndex(ConnectionCode(), UsbCount()),
+                         link_ ? link_->VersionText() : std::string());
+}
+
+void SessionEngine::EnsureNetworkLink() {
+    if (ConnectionCode() >= 100 && !link_ && linkFactory) {
+        link_ = linkFactory(ConnectionCode());
+        ShowPortImage(false);
+    }
+}
+
+void SessionEngine::DeviceChanged() {
+    if (ConnectionCode() >= 100) {
+        EnsureNetworkLink();
+        return;
+    }
+    ShowPortImage(false);
+    if (UsbCount() != 0) {
+        if (!link_ && linkFactory)
+            link_ = linkFactory(ConnectionCode());
+        ActiveUiHooks().SleepMs(150);
+        if (!sessionActive && !view_.SessionTimerEnabled())
+            view_.SetSessionTimerEnabled(true);
+    }
+}
+
+bool SessionEngine::QueryBattery(BatteryState& state) {
+    if (!LinkOpen())
+        return false;
+    try {
+        state = QueryBatteryState(*link_);
+        return true;
+    } catch (const LinkError&) {
+        return false;
+    }
+}

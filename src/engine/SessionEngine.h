@@ -1,0 +1,173 @@
+#pragma once
+// The acquisition engine: session start and control, the acquisition loop,
+// batch reception and display, and the replay of recorded files. It runs on
+// the user-interface thread, pumping events while it waits, and reaches the
+// screen only through its SessionView; the main window, the console
+// recorder and the tests drive the same engine.
+#include "engine/SessionTexts.h"
+#include "engine/SessionView.h"
+#include "files/AcquisitionFiles.h"
+#include "instrument/Instrument.h"
+#include "link/Link.h"
+#include "settings/Settings.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+// The rho of a slot that received nothing (bit pattern 0xF2E33123).
+constexpr float NoDataValue = -9e30f;
+
+class SessionEngine {
+public:
+    using LinkFactory = std::function<std::unique_ptr<Link>(int connectionCode)>;
+
+    SessionEngine(SessionView& view, Settings& settings);
+    ~SessionEngine();
+    SessionEngine(const SessionEngine&) = delete;
+    SessionEngine& operator=(const SessionEngine&) = delete;
+
+    // ---- wiring ------------------------------------------------------------
+    LinkFactory linkFactory; // creates the link for a code
+    // Creates the protocol generation of a run (tests replace it).
+    std::function<std::unique_ptr<ProtocolGeneration>(int, Instrument&, Link&)> protocolFactory =
+        CreateProtocolGeneration;
+    std::function<int()> usbDeviceCount; // USB devices present (0 when unknown)
+    std::string sampleFolderSource;      // folder holding the demo acquisition
+
+    // ---- session control ---------------------------------------------------
+    void OnSessionTimer();
+    void StartSession(bool viewOnly);
+    int RunAcquisition(bool viewOnly);
+    void RequestStop();
+    void RequestPause();
+    void RequestRestart();
+    void RequestReset();
+    // The device-change notification (a USB device came or went).
+    void DeviceChanged();
+    // Every event the window receives: a TCP/IP connection keeps a link
+    // object ready.
+    void EnsureNetworkLink();
+    void ShowPortImage(bool create);
+    void CloseLink();
+    // The window is closing: the loop ends at its next cycle.
+    void RequestClose();
+
+    // ---- replay ------------------------------------------------------------
+    // The "View file" / "Simulate file" buttons: copies the sample, asks for
+    // a file and replays it.
+    void OpenRecordedAcquisition(bool viewOnly);
+    // Replays a given ".heq" (and the ".bin" beside it) without a dialog;
+    // returns the run result, or a negative value below -100 when the files
+    // are missing (the message has been shown).
+    int ReplayFile(const std::string& heqFileName, bool viewOnly);
+
+    // The battery query of the live panel (command 45) on the open link.
+    bool QueryBattery(BatteryState& state);
+
+    // ---- state (read by the window and the tests) --------------------------
+    Link* CurrentLink() const { return link_.get(); }
+    Instrument& Device() { return *device_; }
+    const Instrument& Device() const { return *device_; }
+    bool sessionActive = false;
+    bool replayMode = false;
+    bool closing = false;
+    int lastResult = RunCompleted;
+    int runsDone = 0;
+    // Ends the session after this many runs (0: go on waiting for Start).
+    int maxRuns = 0;
+    char acquisitionName[12] = {};
+    uint8_t instrumentWord[4] = {};
+    std::string binFileName;
+    std::string heqFileName;
+    int32_t firstQuadripole = 0;
+    int32_t lastQuadripole = 0;
+    int32_t quadripoleCount = 0;
+    int32_t batchRecords = 0;
+
+    // Request flags of the Stop, Pause, Restart and Reset buttons.
+    int stopRequested = 0;
+    int pauseRequested = 0;
+    int restartRequested = 0;
+    int resetRequested = 0;
+
+    // Batch state of the current run.
+    MeasureRecord batch[kMaxChannels] = {};
+    uint8_t raw[kMaxChannels][acq::kWiredRecordSize] = {};
+    int16_t electrodeList[kDipoleListSize] = {};
+    int32_t firstIndex = 0;
+    int32_t recordCount = 0;
+    int32_t expectedIndex = 0;
+    BatchCounters counters;
+    int32_t crcFailures = 0;
+    int32_t batchesDone = 0;
+    int64_t runStartTime = 0;
+
+private:
+    enum class BatchOutcome { Ready, Discarded, LinkLost, Ended };
+
+    int ConnectionCode() const { return settings_.connectionCode; }
+    int UsbCount() const { return usbDeviceCount ? usbDeviceCount() : 0; }
+    bool LinkOpen() const { return link_ && link_->GetState() > 0; }
+    void EndSession();
+    bool WakeWifiInstrument();
+    // 1 Start seen, 0 the session must end.
+    int WaitForStart();
+    void ReportResult(int result);
+    void SetRunControlsEnabled(bool enabled);
+
+    int RunAcquisitionSteps(bool viewOnly);
+    int RunStartLive();
+    int RunStartReplay();
+    void Prepare(bool viewOnly);
+    // Reads one cycle byte while serving the operator's requests.
+    int WaitForCycleByte(int& c);
+    // Holds a confirmed pause until Restart or a byte from the instrument;
+    // returns the cycle byte ('#', '$' or 0).
+    int HoldPause();
+    // Open, or closed by the peer with its last bytes still to be read.
+    bool LinkReadable() const {
+        return link_ && (link_->GetState() > 0 || link_->InputCount() > 0);
+    }
+
+    BatchOutcome ObtainLiveBatch();
+    BatchOutcome ObtainReplayBatch(bool viewOnly, int& result);
+    // Reads up to n bytes of one record the way the link wants them.
+    int ReadRecordBytes(uint8_t* buf, int n, int patience);
+    void ReadWiredRecord(int slot, bool& advance);
+    // 0, or RunFileError when the batch could not be stored.
+    int CompleteBatch(bool viewOnly);
+    void ShowEstimate();
+    int TableIndex(int32_t index) const { return index - firstQuadripole; }
+    void SetMainProgressMaximum(int maximum);
+
+    SessionView& view_;
+    Settings& settings_;
+    std::unique_ptr<Instrument> device_;
+    std::unique_ptr<Link> link_;
+    std::vector<std::unique_ptr<Link>> retiredLinks_;
+    // Forwards what the protocol shows to the session view.
+    class ProtocolViewAdapter : public ProtocolView {
+    public:
+        explicit ProtocolViewAdapter(SessionView& view) : view_(view) {}
+        ProgressBar* MainProgressBar() override { return view_.MainProgressBar(); }
+        Indicator* CrcErrorIndicator() override { return view_.CrcIndicator(); }
+        void SetStatusCaption(const std::string& text) override { view_.SetStatus(text); }
+        void ShowReceiveIdle() override { view_.SetReceiving(false); }
+        void DisplayedBatteryState(float& tx, float& rx, float& temperature) override {
+            view_.DisplayedBatteryState(tx, rx, temperature);
+        }
+
+    private:
+        SessionView& view_;
+    };
+    ProtocolViewAdapter protocolView_;
+    BinFileReader replayReader_;
+    MeasureRecord readAhead_ = {};
+    bool controlsOffered_ = true;
+    // A Stop whose echo was preceded by a batch still awaits confirmation.
+    bool stopEchoPending_ = false;
+    // The same for a Pause.
+    bool pauseEchoPending_ = false;
+};

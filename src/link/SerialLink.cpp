@@ -1,0 +1,262 @@
+#include "link/SerialLink.h"
+
+#include <array>
+
+namespace {
+
+constexpr int kReadByteTimeoutMs = 300000;
+constexpr int64_t kModemSilenceMs = 300000;
+constexpr int kEscapeCommand = 27;
+constexpr int kIdentityFastPoll = 11;
+constexpr int kIdentityEscapePoll = 20;
+constexpr int kIdentityFastBaud = 38400;
+constexpr int kIdentityReadMs = 5000;
+
+// Final result codes a Hayes modem gives instead of CONNECT.
+constexpr std::array<const char*, 6> kDialFailures = {"NO CARRIER",   "BUSY",      "NO DIALTONE",
+                                                      "NO DIAL TONE", "NO ANSWER", "ERROR"};
+
+bool EndsWith(const std::string& s, const char* tail) {
+    const std::string t(tail);
+    return s.size() >= t.size() && s.compare(s.size() - t.size(), t.size(), t) == 0;
+}
+
+} // namespace
+
+SerialLink::SerialLink(const std::string& devicePath)
+    : control_(std::make_unique<SerialPortAdapter>()) {
+    control_->SetDeviceOverride(devicePath);
+    control_->SetWaitGuard([this] { return IsOpen(); });
+    // A device that fails under an open link (an unplugged USB-serial
+    // adapter) ends every wait, as a TCP disconnect does.
+    control_->SetOnDeviceLost([this] {
+        if (state_ > 0)
+            state_ = kLinkFailed;
+    });
+}
+
+SerialLink::~SerialLink() = default;
+
+int SerialLink::InputCount() {
+    return IsOpen() ? control_->InputCount() : -1;
+}
+
+int SerialLink::OutputCount() {
+    return IsOpen() ? control_->OutputCount() : -1;
+}
+
+int SerialLink::PutByte(uint8_t b) {
+    return IsOpen() ? control_->WriteByte(b) : -1;
+}
+
+int SerialLink::ReadBufferTimed(uint8_t* buf, int count, int timeoutMs) {
+    return IsOpen() ? control_->ReadByteBufferTimed(buf, count, timeoutMs) : -1;
+}
+
+int SerialLink::ReadByteTimed(int timeoutMs) {
+    return IsOpen() ? control_->ReadByteTimed(timeoutMs) : -1;
+}
+
+int SerialLink::PollByte() {
+    return IsOpen() ? control_->ReadByte() : -1;
+}
+
+void SerialLink::ClearOutput() {
+    control_->ClearTxBuffer();
+}
+
+void SerialLink::FlushInput() {
+    while (IsOpen() && InputCount() > 0) {
+        PollByte();
+        PumpMessages();
+    }
+}
+
+int SerialLink::ReadByte() {
+    if (!IsOpen())
+        throw LinkError("Port err. Getcom");
+    PumpMessages();
+    for (;;) {
+        if (InputCount() >= 1) {
+            const int b = ReadByteTimed(kReadByteTimeoutMs);
+            if (b >= 0)
+                return b;
+        }
+        if (!IsOpen())
+            throw LinkError("Port err. Getcom");
+        PumpMessages();
+    }
+}
+
+void SerialLink::WriteByte(uint8_t b) {
+    for (;;) {
+        if (!IsOpen())
+            throw LinkError("Port err. putcom");
+        PumpMessages();
+        if (PutByte(b) != -1)
+            break;
+    }
+    // The byte has to leave before the next one goes: the instrument reads
+    // at line pace.
+    while (OutputCount() != 0) {
+        if (!IsOpen())
+            throw LinkError("Port err.");
+        PumpMessages();
+    }
+    if (byteDelayMs_ > 0)
+        ActiveUiHooks().SleepMs(byteDelayMs_);
+}
+
+void SerialLink::Close() {
+    if (!IsOpen())
+        return;
+    SetDtr(0);
+    SetRts(0);
+    SleepSeconds(1);
+    state_ = kLinkClosed;
+}
+
+void SerialLink::ModemWrite(const std::string& text) {
+    if (IsOpen())
+        control_->WriteByteBuffer(reinterpret_cast<const uint8_t*>(text.data()), int(text.size()));
+}
+
+SerialLink::DialResult SerialLink::WaitForDialResult() {
+    // Like WaitForText("CONNECT"), silence included; but a modem that says
+    // the call failed is believed at once rather than after 300 s of
+    // silence that would pass for a connection.
+    const int64_t start = ActiveUiHooks().TickMs();
+    std::string collected;
+    for (;;) {
+        if (InputCount() <= 0) {
+            PumpMessages();
+            if (!IsOpen())
+                return DialResult::LinkClosed;
+            if (ActiveUiHooks().TickMs() - start > kModemSilenceMs)
+                return DialResult::Connected;
+            continue;
+        }
+        const int b = PollByte();
+        if (b < 0)
+            continue;
+        collected.push_back(char(b));
+        if (collected.size() > 32)
+            collected.erase(0, collected.size() - 32);
+        if (EndsWith(collected, "CONNECT"))
+            return DialResult::Connected;
+        for (const char* failure : kDialFailures)
+            if (EndsWith(collected, failure))
+                return DialResult::Refused;
+    }
+}
+
+int SerialLink::Open(int connection, int baudRate, const std::string& address, bool waitDsr,
+                     const std::string& modemInit, int byteDelayMs) {
+    byteDelayMs_ = byteDelayMs;
+    control_->Close();
+
+    // No flow control, both lines low; the line format is the control's
+    // own 8 data bits, no parity, one stop bit.
+    SetPortNumber(connection);
+    SetRtsCts(0);
+    SetDtrDsr(0);
+    SetRts(0);
+    SetDtr(0);
+    SetXonXoff(0);
+
+    state_ = kLinkClosed;
+    SetBaudRate(baudRate);
+
+    if (!ActiveUiHooks().Confirm("Communication",
+                                 "Connect Serial link < COM " + std::to_string(connection) +
+                                     " > between computer and VARMEX/KELDO,\nthen press "
+                                     "< OK > button")) {
+        state_ = kLinkFailed;
+        return 0;
+    }
+
+    if (control_->Open() > 0) {
+        state_ = kLinkFailed;
+        SetDtr(0);
+        SetRts(0);
+        ClearOutput();
+        SleepSeconds(1);
+        PumpMessages();
+        SetRts(1);
+        SetDtr(1);
+
+        if (waitDsr) {
+            const int64_t start = ActiveUiHooks().TickMs();
+            while (GetDsr() == 0 && ActiveUiHooks().TickMs() - start < kDsrWaitMs)
+                PumpMessages();
+            if (GetDsr() == 0)
+                return 0;
+        }
+        if (control_->DeviceLost())
+            return 0;
+        state_ = connection;
+
+        if (!address.empty()) {
+            ModemWrite("ATZ\r\n");
+            if (!WaitForText("OK") || !WaitForText("\n"))
+                return 0;
+            if (!modemInit.empty()) {
+                ModemWrite(modemInit + "\r\n");
+                if (!WaitForText("OK") || !WaitForText("\n"))
+                    return 0;
+            }
+            ModemWrite("ATDT" + address + "\r\n");
+            const DialResult dial = WaitForDialResult();
+            if (dial == DialResult::Refused) {
+                // Dropping DTR makes the modem hang up.
+                Close();
+                return 0;
+            }
+            if (dial == DialResult::LinkClosed || !WaitForText("\n"))
+                return 0;
+            SleepSeconds(1);
+        }
+    }
+
+    ClearOutput();
+    FlushInput();
+    return state_ > 0 ? state_ : 0;
+}
+
+bool SerialLink::ReadIdentity(std::string& second, std::string& first) {
+    first.clear();
+    second.clear();
+    try {
+        int poll = 0;
+        int savedBaud = GetBaudRate();
+        for (;;) {
+            if (!IsOpen())
+                throw LinkError(ReadErrorText());
+            ++poll;
+            if (poll == kIdentityFastPoll) {
+                // The instrument may still run at the other rate it knows.
+                savedBaud = GetBaudRate();
+                SetBaudRate(kIdentityFastBaud);
+            } else if (poll == kIdentityEscapePoll) {
+                SetBaudRate(savedBaud);
+                ActiveUiHooks().SleepMs(100);
+                SendCommand(kEscapeCommand, 2000);
+                ActiveUiHooks().SleepMs(1000);
+                poll = 1;
+            }
+            uint8_t b = 0;
+            while (InputCount() > 0)
+                ReadBufferTimed(&b, 1, kIdentityReadMs);
+            WriteByte('@');
+            ActiveUiHooks().SleepMs(100);
+            if (control_->LineStatusError() != 0)
+                control_->ClearLineStatus();
+            else if (ReadBufferTimed(&b, 1, kIdentityReadMs) == 1 && b == '@')
+                break;
+        }
+        return ReadLine(first, 40, 15000) && ReadLine(second, 40, 15000);
+    } catch (const LinkError&) {
+        ActiveUiHooks().ShowMessage("Unknown Baudrate");
+        return false;
+    }
+}

@@ -1,0 +1,65 @@
+#pragma once
+// The "  Acquisition" page: the values of the last batch channel by channel
+// with the electrodes involved, lime on black. Every field keeps the
+// component name the rest of the program and the tests look it up by.
+#include "sequence/Sequence.h"
+
+#include <QString>
+#include <QWidget>
+
+#include <array>
+#include <cstdint>
+
+class QGroupBox;
+class QLabel;
+class QScrollArea;
+
+// Number texts of the panel: at least one integer digit and `decimals`
+// decimals, the user's decimal separator, no grouping ("#0.00").
+QString FormatFixed(double value, int decimals);
+// The same without the mandatory integer digit ("#.0": 0.5 gives ".5";
+// "#": 0 gives the empty text).
+QString FormatOptionalInteger(double value, int decimals);
+
+// The value fields' colours.
+inline constexpr unsigned kLime = 0x00FF00;
+inline constexpr unsigned kGrey = 0x808080;
+
+class LivePanel : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kChannels = 20;
+    static constexpr int kPotentialRows = 21;
+
+    explicit LivePanel(QWidget* parent = nullptr);
+
+    // Fills the page from one batch of `count` records (1 to 20): the first
+    // `count` channel rows and `count` + 1 electrode rows are shown, every
+    // row is written.
+    void ShowLiveValues(const MeasureRecord* records, const int16_t* electrodeList, int count);
+    // Grey value fields in rho-only mode (only rho and the coordinates mean
+    // something then), lime otherwise; the rho fields stay lime.
+    void SetValueLabelsRhoOnly(bool rhoOnly);
+    void SetQuadripoleText(const QString& text);
+    void SetEstimatedTime(const QString& text);
+
+    QGroupBox* dataGroup() const { return dataGB_; }
+
+private:
+    QLabel* AddValue(QWidget* parent, const QString& name, int width, int tag = -1);
+
+    QGroupBox* dataGB_;
+    QScrollArea* spacingPannel_;
+    QWidget* electrodeRows_;
+    QWidget* acqPannel_;
+    QLabel* inLblx_;
+    QLabel* quadripoleLblx_;
+    QLabel* estimatedTimeLblx_;
+    std::array<QLabel*, 4> caFields_{}; // node, x, y, z of A
+    std::array<QLabel*, 4> cbFields_{}; // node, x, y, z of B
+    std::array<std::array<QLabel*, 4>, kPotentialRows> potential_{};
+    std::array<std::array<QLabel*, 5>, kChannels> channel_{}; // V, Rho, M, Sp, Q
+};
+
+// Sets a value field's text and background colours (0xRRGGBB).
+void SetFieldColors(QLabel* field, unsigned text, unsigned background);

@@ -1,0 +1,205 @@
+#pragma once
+// MainWindow, the program's main window: the acquisition, progress, pseudo-
+// section and distribution pages, the status strip and the sequence
+// progress bar. It is the acquisition engine's view, owns the engine (and
+// with it the device object) for the program's lifetime, and forwards the
+// engine's display calls to the imaging pages.
+#include "engine/SessionEngine.h"
+#include "engine/SessionView.h"
+#include "imaging/ColorScale.h"
+#include "imaging/ImagingOptions.h"
+#include "settings/Settings.h"
+
+#include <QMainWindow>
+#include <QTimer>
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QTabWidget;
+class DeviceWatch;
+class DistributionPage;
+class KeepAwake;
+class LivePanel;
+class ProgressPage;
+class RangeDialog;
+class SectionPage;
+class SettingsDialog;
+class StatusStrip;
+
+// Topics of the manual (its anchors carry these numbers).
+enum HelpTopic {
+    kHelpContents = -1,
+    kHelpConnecting = 10,
+    kHelpPages = 20,
+    kHelpSettingsTopic = 30,
+    kHelpFiles = 40,
+    kHelpReplay = 50,
+    kHelpTroubleshooting = 60,
+};
+
+// A file shipped with the program (the manual, the sample acquisition):
+// beside the executable, in the installed data folder, or in the source
+// tree for a program run from its build folder. Empty when none exists.
+QString ProgramFile(const QString& relativePath);
+// The folder that holds the sample acquisition "Pylorix - DEMO".
+QString SampleFolder();
+// The manual's address for a topic; empty when the manual is missing.
+QUrl HelpUrl(int context);
+
+struct MainWindowOptions {
+    // The connection code from the command line (99 when none was given).
+    int connectionCode = 99;
+    // Start the session timer (off in tests that drive the engine).
+    bool startSessionTimer = true;
+    // Keep the computer awake and raise the priority.
+    bool keepAwake = true;
+    // Watch for USB devices coming and going.
+    bool watchDevices = true;
+};
+
+class MainWindow : public QMainWindow, public SessionView {
+    Q_OBJECT
+public:
+    explicit MainWindow(const MainWindowOptions& options = {}, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    SessionEngine& engine() { return *engine_; }
+    Settings& settings() { return settings_; }
+    ColorScale& colorScale() { return colorScale_; }
+    QTimer& sessionTimer() { return sessionTimer_; }
+
+    // The windows created after this one (program entry order).
+    void AttachRangeDialog(RangeDialog* range);
+    // Also settles the connection: the stored one replaces the command
+    // line's, and from then on the event hook keeps a TCP/IP link ready.
+    void AttachSettingsDialog(SettingsDialog* settingsFrm);
+    void AttachAboutBox(QDialog* about);
+
+    // Opens the manual at a topic (kHelpContents: its first page).
+    void ShowHelp(int context);
+    // Enables or disables every control of a panel, and first their own
+    // children when `nested`.
+    static void EnablePanelControls(QWidget* panel, bool enabled, bool nested);
+
+    // Handlers of the status strip.
+    void OpenSettings();
+    // The settings dialog's replay buttons.
+    void ReplayRecordedFile(bool viewOnly);
+
+    // Replaceable in tests: the open dialog of a replay and the browser.
+    std::function<std::string(const std::string& folder, const std::string& fileName)>
+        chooseRecordedFile;
+    std::function<bool(const QUrl&)> openUrl;
+
+    // ---- SessionView -----------------------------------------------------
+    void SetStatus(const std::string& caption) override;
+    std::string Status() const override;
+    void SetStatusHint(const std::string& hint) override;
+    void SetReceiving(bool on) override;
+    Indicator* CrcIndicator() override;
+    ProgressBar* MainProgressBar() override;
+    ProgressBar* SequenceProgressBar() override;
+    void SetButtonVisible(RunButton id, bool visible) override;
+    void SetButtonEnabled(RunButton id, bool enabled) override;
+    void FocusButton(RunButton id) override;
+    void SetSettingsControlsEnabled(bool enabled) override;
+    void CloseSettingsDialog() override;
+    void SetBatteryPanelVisible(bool visible) override;
+    void SetQuadripoleText(const std::string& text) override;
+    void SetEstimatedTime(const std::string& text) override;
+    void SetValueLabelsRhoOnly(bool rhoOnly) override;
+    void SetSectionTabsVisible(bool visible) override;
+    void ShowLiveValues(const MeasureRecord* batch, const int16_t* list23, int count) override;
+    void ShowBatteryState(float temperature, float tx, float rx) override;
+    void DisplayedBatteryState(float& tx, float& rx, float& temperature) override;
+    void SetPortPicture(int index, const std::string& hint) override;
+    void BringToFront() override;
+    void ShowError(const std::string& text) override;
+    bool AskOkCancel(const std::string& caption, const std::string& text) override;
+    bool AskText(const std::string& caption, const std::string& prompt,
+                 std::string& value) override;
+    std::string ChooseRecordedFile(const std::string& folder, const std::string& fileName) override;
+    void SetSessionTimerEnabled(bool enabled) override;
+    bool SessionTimerEnabled() const override;
+    void BuildSectionGeometry(bool showGapFillers) override;
+    void SetupProgressView() override;
+    void ResetDistributionChart() override;
+    void ResetRunStatistics() override;
+    void AdjustSampleLimit(uint32_t waitMs) override;
+    void AddDistributionValue(float rho) override;
+    void ComputeColorRange(int mode) override;
+    void PlotSectionData(const MeasureRecord* batch, int tableIndex, int count, bool showGapFillers,
+                         bool applyPalette) override;
+    void MarkCurrentQuadripoles(int count, int tableIndex) override;
+    void AddDistributionPoints(const MeasureRecord* batch, int tableIndex, bool showGapFillers,
+                               bool repaint, int count) override;
+    void SetUpdateGuiTime(int64_t ms) override;
+    void ClearCurrentQuadripoles() override;
+    void FinishViewRange(int quadripoleCount) override;
+
+    // The battery part of the live panel; false when a value is in the
+    // alarm range.
+    bool ApplyBatteryState(float temperature, float tx, float rx);
+
+    // Components the tests and the imaging pages reach.
+    QTabWidget* pageControl() const { return pages_; }
+    LivePanel* livePanel() const { return livePanel_; }
+    StatusStrip* statusStrip() const { return strip_; }
+    SectionPage* sectionPage() const { return sectionPage_; }
+    ProgressPage* progressPage() const { return progressPage_; }
+    DistributionPage* distributionPage() const { return distributionPage_; }
+    QProgressBar* sequenceProgressBar() const { return sequenceBar_; }
+    // Set by the start-up benchmark.
+    bool useCompareAbs() const { return colorScale_.useCompareAbs; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    class ProgressBarAdapter;
+    class LabelIndicator;
+
+    void FormCreate();
+    void FormCloseQuery();
+    void OnSessionTimer();
+    void OnPageChanged(int index);
+    void SyncImagingOptions();
+    QPushButton* ButtonFor(RunButton id) const;
+
+    Settings settings_;
+    ColorScale colorScale_;
+    ImagingOptions imagingOptions_;
+    std::unique_ptr<SessionEngine> engine_;
+
+    QTabWidget* pages_ = nullptr;
+    LivePanel* livePanel_ = nullptr;
+    ProgressPage* progressPage_ = nullptr;
+    SectionPage* sectionPage_ = nullptr;
+    DistributionPage* distributionPage_ = nullptr;
+    QWidget* debugTb_ = nullptr;
+    QPlainTextEdit* memo_ = nullptr;
+    QProgressBar* sequenceBar_ = nullptr;
+    StatusStrip* strip_ = nullptr;
+    std::unique_ptr<ProgressBarAdapter> mainBarAdapter_;
+    std::unique_ptr<ProgressBarAdapter> sequenceBarAdapter_;
+    std::unique_ptr<LabelIndicator> crcIndicator_;
+
+    QTimer sessionTimer_;
+    DeviceWatch* deviceWatch_ = nullptr;
+    KeepAwake* keepAwake_ = nullptr;
+    RangeDialog* rangeFrm_ = nullptr;
+    SettingsDialog* settingsFrm_ = nullptr;
+    QDialog* aboutBox_ = nullptr;
+    int settingsItemBefore_ = 0;
+    bool runInProgress_ = false;
+    // The connection is known (the settings are loaded).
+    bool connectionSettled_ = false;
+    // The connection changed while a run was starting: Reset once it ends.
+    bool connectionResetPending_ = false;
+};

@@ -1,0 +1,296 @@
+// The acquisition file pair: folder creation, names, exact byte images of
+// ".heq" and ".bin", appending, reading back and refusing damaged files.
+#include "files/AcquisitionFiles.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+namespace fs = std::filesystem;
+using testsupport::le16;
+using testsupport::le32;
+using testsupport::lef32;
+using testsupport::readFile;
+using testsupport::TempRoot;
+
+namespace {
+
+std::tm At(int y, int mo, int d, int h, int mi, int s) {
+    std::tm t{};
+    t.tm_year = y - 1900;
+    t.tm_mon = mo - 1;
+    t.tm_mday = d;
+    t.tm_hour = h;
+    t.tm_min = mi;
+    t.tm_sec = s;
+    return t;
+}
+
+struct Acquisition {
+    uint8_t word[4] = {0x12, 0x34, 0x56, 0x78};
+    char name[11] = {'L', 'I', 'N', 'E', '1', 0, 'x', 'y', 'z', 0, 0};
+    AcquisitionHeader header{};
+    std::unique_ptr<Sequence> seq = std::make_unique<Sequence>();
+
+    Acquisition() {
+        header.channelCount = 10;
+        header.firstQuadripole = 0;
+        header.lastQuadripole = 199;
+        header.nodeCount = 48;
+        header.firstNode = 1;
+        header.lastNode = 48;
+        header.setting88 = 0x0BADF00D;
+        seq->nodes[0] = {kInfinityCoordinate, kInfinityCoordinate, kInfinityCoordinate, 0};
+        for (int i = 1; i <= 48; ++i)
+            seq->nodes[i] = {float(i) * 2.0f, 0.5f, -1.0f, i};
+        for (int i = 0; i < 200; ++i)
+            seq->quadripoles[i] = {1 + i % 40, 2 + i % 40, 3 + i % 40, 4 + i % 40, -(i % 2)};
+    }
+};
+
+MeasureRecord Record(int index, float rho) {
+    MeasureRecord r{};
+    r.recordVersion = 3;
+    r.recordOne = 1;
+    r.quadripoleIndex = int16_t(index);
+    r.rho = rho;
+    r.timeStamp = 45413.25;
+    return r;
+}
+
+} // namespace
+
+TEST(AcquisitionFolders, BothLevelsAreCreatedUnderTheRoot) {
+    TempRoot root;
+    const fs::path r = fs::path(root.path()) / "Varmex";
+    qputenv("PYLORIX_ROOT", QByteArray::fromStdString(r.string()));
+    EXPECT_EQ(DataRoot(), r);
+    EXPECT_EQ(DataFolder(), r / "Pylorix Data");
+    ASSERT_TRUE(EnsureDataFolder().ok);
+    EXPECT_TRUE(fs::is_directory(r / "Pylorix Data"));
+    // Existing folders are fine the second time.
+    EXPECT_TRUE(EnsureDataFolder().ok);
+}
+
+TEST(AcquisitionFolders, ARootThatCannotBeCreatedIsReportedWithItsPath) {
+    TempRoot root;
+    const fs::path r = fs::path(root.path()) / "missing" / "Varmex";
+    qputenv("PYLORIX_ROOT", QByteArray::fromStdString(r.string()));
+    const FileStatus s = EnsureDataFolder();
+    EXPECT_FALSE(s.ok);
+    EXPECT_EQ(s.message, "Can't create directory \"" + r.string() + "\"");
+}
+
+TEST(AcquisitionNames, BaseNameFollowsDateTimeAndName) {
+    EXPECT_EQ(AcquisitionBaseName(At(2024, 5, 1, 14, 3, 27), "LINE1"),
+              "Pylorix - 2024-05-01 - 14.03.27 - LINE1");
+    const auto names = MakeAcquisitionFileNames("/data", At(2024, 5, 1, 14, 3, 27), "LINE1");
+    EXPECT_EQ(names.bin, "/data/Pylorix - 2024-05-01 - 14.03.27 - LINE1.bin");
+    EXPECT_EQ(names.heq, "/data/Pylorix - 2024-05-01 - 14.03.27 - LINE1.heq");
+    EXPECT_EQ(names.rpp, "/data/Pylorix - 2024-05-01 - 14.03.27 - LINE1.rpp");
+}
+
+TEST(AcquisitionNames, NameStopsAtZeroAndRefusedCharactersAreReplaced) {
+    const char raw[11] = {'A', '/', 'B', '\\', 'C', '\n', 'D', 0, 'E', 'F', 'G'};
+    const std::string text = AcquisitionNameText(raw);
+    EXPECT_EQ(text, std::string("A/B\\C\nD"));
+    EXPECT_EQ(SafeFileNamePart(text), "A_B_C_D");
+    // Without a terminator all 11 bytes count.
+    const char full[11] = {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'X'};
+    EXPECT_EQ(AcquisitionNameText(full), "0123456789X");
+    // A Latin-1 name becomes a valid UTF-8 file name.
+    EXPECT_EQ(SafeFileNamePart("PROFIL\xC9"), "PROFIL\xC3\x89");
+}
+
+TEST(AcquisitionNames, TimeStampCountsDaysFrom1899) {
+    EXPECT_DOUBLE_EQ(TimeStampFromLocal(At(1899, 12, 30, 0, 0, 0)), 0.0);
+    EXPECT_DOUBLE_EQ(TimeStampFromLocal(At(1900, 3, 1, 0, 0, 0)), 61.0);
+    EXPECT_DOUBLE_EQ(TimeStampFromLocal(At(2024, 5, 1, 18, 0, 0)), 45413.75);
+}
+
+TEST(HeqFile, ImageHasFiveBlocksAtTheirOffsets) {
+    TempRoot root;
+    Acquisition acq;
+    const std::string path = root.path() + "/a.heq";
+    ASSERT_TRUE(WriteHeqFile(path, acq.word, acq.name, acq.header, *acq.seq).ok);
+    const auto d = readFile(path);
+    ASSERT_EQ(d.size(), 385687u);
+    EXPECT_EQ(le32(d, 0), 0x78563412u);
+    EXPECT_EQ(0, std::memcmp(&d[4], acq.name, 11));
+    EXPECT_EQ(le32(d, 15 + 0), 10u); // channelCount
+    EXPECT_EQ(le32(d, 15 + 88), 0x0BADF00Du);
+    EXPECT_EQ(le32(d, 15 + 112), 199u); // lastQuadripole
+    EXPECT_EQ(lef32(d, 151 + 0), 99999.99f);
+    EXPECT_EQ(le32(d, 151 + 0), 0x47C34FFFu);
+    EXPECT_EQ(lef32(d, 151 + 16 * 7), 14.0f); // node 7 x
+    EXPECT_EQ(le32(d, 151 + 16 * 7 + 12), 7u);
+    EXPECT_EQ(le32(d, 65687 + 20 * 3), 4u); // quadripole 3 A
+    EXPECT_EQ(le32(d, 65687 + 20 * 3 + 16), 0xFFFFFFFFu);
+    EXPECT_EQ(le32(d, 65687 + 20 * 15999), 0u);
+}
+
+TEST(HeqFile, RoundTripRestoresStoreAndCounts) {
+    TempRoot root;
+    Acquisition acq;
+    const std::string path = root.path() + "/a.heq";
+    ASSERT_TRUE(WriteHeqFile(path, acq.word, acq.name, acq.header, *acq.seq).ok);
+    HeqContent content;
+    auto back = std::make_unique<Sequence>();
+    ASSERT_TRUE(ReadHeqFile(path, content, *back).ok);
+    EXPECT_EQ(0, std::memcmp(content.instrumentWord, acq.word, 4));
+    EXPECT_EQ(0, std::memcmp(content.acquisitionName, acq.name, 11));
+    EXPECT_EQ(content.header.setting88, 0x0BADF00D);
+    EXPECT_EQ(back->nodeCount, 48);
+    EXPECT_EQ(back->quadripoleCount, 200);
+    EXPECT_EQ(0, std::memcmp(back->nodes, acq.seq->nodes, sizeof back->nodes));
+    EXPECT_EQ(0, std::memcmp(back->quadripoles, acq.seq->quadripoles, sizeof back->quadripoles));
+}
+
+TEST(HeqFile, DamagedFilesAreRefusedAndTheStoreIsLeftAlone) {
+    TempRoot root;
+    Acquisition acq;
+    const std::string path = root.path() + "/a.heq";
+    ASSERT_TRUE(WriteHeqFile(path, acq.word, acq.name, acq.header, *acq.seq).ok);
+    auto image = readFile(path);
+
+    auto store = std::make_unique<Sequence>();
+    store->nodes[3].number = 3333;
+    store->quadripoleCount = 17;
+    HeqContent content;
+    auto expectRefused = [&](const std::vector<uint8_t>& img, const char* what) {
+        const std::string bad = root.path() + "/bad.heq";
+        testsupport::writeFile(bad, img);
+        const FileStatus s = ReadHeqFile(bad, content, *store);
+        EXPECT_FALSE(s.ok) << what;
+        EXPECT_FALSE(s.message.empty()) << what;
+        EXPECT_EQ(store->nodes[3].number, 3333) << what;
+        EXPECT_EQ(store->quadripoleCount, 17) << what;
+    };
+
+    expectRefused(std::vector<uint8_t>(image.begin(), image.end() - 1), "one byte short");
+    expectRefused({}, "empty");
+
+    auto patched = [&](size_t headerOffset, int32_t value) {
+        auto img = image;
+        for (int i = 0; i < 4; ++i)
+            img[15 + headerOffset + i] = uint8_t(uint32_t(value) >> (8 * i));
+        return img;
+    };
+    expectRefused(patched(112, -1), "last quadripole before the first");
+    expectRefused(patched(112, 16000), "16001 quadripoles");
+    expectRefused(patched(124, 4096), "last node past the table");
+    expectRefused(patched(120, -5), "negative first node");
+    expectRefused(patched(116, 5000), "node count past the table");
+
+    EXPECT_FALSE(ReadHeqFile(root.path() + "/none.heq", content, *store).ok);
+    // The limits themselves are accepted.
+    auto full = patched(112, 15999);
+    testsupport::writeFile(root.path() + "/full.heq", full);
+    EXPECT_TRUE(ReadHeqFile(root.path() + "/full.heq", content, *store).ok);
+    EXPECT_EQ(store->quadripoleCount, 16000);
+}
+
+TEST(BinFile, HeaderIsMagicByteAndLocaleTextThenZeros) {
+    TempRoot root;
+    const std::string path = root.path() + "/a.bin";
+    ASSERT_TRUE(CreateBinFile(path, "", At(2024, 5, 1, 14, 3, 27)).ok);
+    const auto d = readFile(path);
+    ASSERT_EQ(d.size(), 1029u);
+    EXPECT_EQ(d[0], 0x02);
+    EXPECT_EQ(d[1], 0x00);
+    EXPECT_EQ(d[2], 0x00);
+    EXPECT_EQ(d[3], 0x80);
+    EXPECT_EQ(d[4], 9);
+    const std::string text(reinterpret_cast<const char*>(&d[5]));
+    ASSERT_GE(text.size(), 2u);
+    EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+    EXPECT_NE(text.find("14:03:27"), std::string::npos) << text;
+    for (size_t i = 5 + text.size(); i < d.size(); ++i)
+        ASSERT_EQ(d[i], 0) << i;
+
+    // A comment follows the line break; an oversized one is cut to the block.
+    uint8_t header[1029];
+    MakeBinHeader(At(2024, 5, 1, 14, 3, 27), std::string(2000, 'c'), header);
+    EXPECT_EQ(header[1027], 'c');
+    EXPECT_EQ(header[1028], 0);
+}
+
+TEST(BinFile, SevenSingleChannelBatchesMake3157Bytes) {
+    TempRoot root;
+    const std::string path = root.path() + "/a.bin";
+    ASSERT_TRUE(CreateBinFile(path, "").ok);
+    for (int i = 0; i < 7; ++i) {
+        const MeasureRecord r = Record(i, 100.0f + float(i));
+        ASSERT_TRUE(AppendMeasureRecords(path, &r, 1).ok);
+    }
+    EXPECT_EQ(fs::file_size(path), 3157u);
+
+    BinFileReader reader;
+    ASSERT_TRUE(reader.Open(path).ok);
+    EXPECT_EQ(reader.RecordCount(), 7);
+    MeasureRecord r;
+    for (int i = 0; i < 7; ++i) {
+        ASSERT_TRUE(reader.Next(r));
+        EXPECT_EQ(r.quadripoleIndex, i);
+        EXPECT_EQ(r.rho, 100.0f + float(i));
+    }
+    EXPECT_FALSE(reader.Next(r));
+}
+
+TEST(BinFile, BatchesKeepSlotOrderAndATrailingFragmentIsIgnored) {
+    TempRoot root;
+    const std::string path = root.path() + "/a.bin";
+    ASSERT_TRUE(CreateBinFile(path, "").ok);
+    MeasureRecord batch[20];
+    for (int k = 0; k < 20; ++k)
+        batch[k] = Record(40 + k, float(k));
+    ASSERT_TRUE(AppendMeasureRecords(path, batch, 20).ok);
+    const auto d = readFile(path);
+    ASSERT_EQ(d.size(), 1029u + 20 * 304);
+    EXPECT_EQ(le16(d, 1029 + 304 * 5 + 250), 45u);
+    EXPECT_EQ(lef32(d, 1029 + 304 * 19 + 76), 19.0f);
+
+    // An interrupted write leaves part of a record: readers ignore it.
+    auto cut = d;
+    cut.resize(cut.size() + 100, 0xAB);
+    testsupport::writeFile(path, cut);
+    BinFileReader reader;
+    ASSERT_TRUE(reader.Open(path).ok);
+    EXPECT_EQ(reader.RecordCount(), 20);
+}
+
+TEST(BinFile, WriteFailuresAreReportedNotSwallowed) {
+    TempRoot root;
+    const std::string nowhere = root.path() + "/no such folder/a.bin";
+    EXPECT_FALSE(CreateBinFile(nowhere, "").ok);
+    MeasureRecord r = Record(0, 1.0f);
+    // Appending never recreates a vanished file (that would lose its header).
+    const FileStatus s = AppendMeasureRecords(root.path() + "/gone.bin", &r, 1);
+    EXPECT_FALSE(s.ok);
+    EXPECT_NE(s.message.find("gone.bin"), std::string::npos);
+    EXPECT_FALSE(fs::exists(root.path() + "/gone.bin"));
+    Acquisition acq;
+    EXPECT_FALSE(WriteHeqFile(root.path() + "/no such folder/a.heq", acq.word, acq.name, acq.header,
+                              *acq.seq)
+                     .ok);
+#ifdef __linux__
+    // A full disk.
+    if (fs::exists("/dev/full")) {
+        EXPECT_FALSE(WriteHeqFile("/dev/full", acq.word, acq.name, acq.header, *acq.seq).ok);
+    }
+#endif
+}
+
+TEST(BinFile, ForeignOrShortFilesAreNotReadAsRecords) {
+    TempRoot root;
+    const std::string path = root.path() + "/x.bin";
+    testsupport::writeFile(path, std::vector<uint8_t>(2000, 0x41));
+    BinFileReader reader;
+    EXPECT_FALSE(reader.Open(path).ok);
+    testsupport::writeFile(path, {0x02, 0x00, 0x00, 0x80, 9});
+    EXPECT_FALSE(reader.Open(path).ok);
+    EXPECT_FALSE(reader.Open(root.path() + "/missing.bin").ok);
+}
