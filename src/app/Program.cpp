@@ -1,17 +1,17 @@
 #include "app/Program.h"
 
 Program::Program(const CommandLine& line, MainWindowOptions options)
-    : mainFrm(WithConnection(options, line)), rangeFrm(&mainFrm.colorScale(), &mainFrm),
-      aboutBoxFrm(&mainFrm), settingsFrm(mainFrm.settings(), &mainFrm) {
-    hooks.SetParentWindow(&mainFrm);
+    : mainWindow(WithConnection(options, line)), rangeDialog(&mainWindow.colorScale(), &mainWindow),
+      aboutDialog(&mainWindow), settingsDialog(mainWindow.settings(), &mainWindow) {
+    hooks.SetParentWindow(&mainWindow);
     hooks.SetAutoConfirm(line.yes);
     SetUiHooks(&hooks);
     // An address given on the command line wins over the stored one.
     if (!line.address.isEmpty())
-        mainFrm.settings().ipAddress = line.address.toStdString();
-    mainFrm.AttachRangeDialog(&rangeFrm);
-    mainFrm.AttachAboutBox(&aboutBoxFrm);
-    mainFrm.AttachSettingsDialog(&settingsFrm);
+        mainWindow.settings().ipAddress = line.address.toStdString();
+    mainWindow.AttachRangeDialog(&rangeDialog);
+    mainWindow.AttachAboutBox(&aboutDialog);
+    mainWindow.AttachSettingsDialog(&settingsDialog);
 }
 
 Program::~Program() {

@@ -19,10 +19,10 @@ public:
     Program& operator=(const Program&) = delete;
 
     QtUiHooks hooks;
-    MainWindow mainFrm;
-    RangeDialog rangeFrm;
-    AboutDialog aboutBoxFrm;
-    SettingsDialog settingsFrm;
+    MainWindow mainWindow;
+    RangeDialog rangeDialog;
+    AboutDialog aboutDialog;
+    SettingsDialog settingsDialog;
 
 private:
     static MainWindowOptions WithConnection(MainWindowOptions options, const CommandLine& line) {

@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
 
     try {
         Program windows(line);
-        windows.mainFrm.show();
+        windows.mainWindow.show();
         return app.exec();
     } catch (const std::exception& e) {
         QMessageBox::critical(nullptr, QStringLiteral("Pylorix"), QString::fromLocal8Bit(e.what()));

@@ -97,9 +97,9 @@ int SessionEngine::RunStartLive() {
     view_.SetReceiving(true);
     PumpMessages();
     try {
-        link_->ReadBuffer(instrumentWord, acq::kInstrumentWordSize);
+        link_->ReadBuffer(instrumentWord, kInstrumentWordSize);
         std::memset(acquisitionName, 0, sizeof acquisitionName);
-        link_->ReadBuffer(reinterpret_cast<uint8_t*>(acquisitionName), acq::kAcquisitionNameSize);
+        link_->ReadBuffer(reinterpret_cast<uint8_t*>(acquisitionName), kAcquisitionNameSize);
         acquisitionName[11] = 0;
         // The Wi-Fi generation builds the header (name included) itself.
         std::memcpy(device_->acquisitionName, acquisitionName, sizeof acquisitionName);

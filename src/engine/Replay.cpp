@@ -85,7 +85,7 @@ int SessionEngine::RunStartReplay() {
         return RunHeaderError;
     }
     std::memcpy(instrumentWord, content.instrumentWord, sizeof instrumentWord);
-    std::memcpy(acquisitionName, content.acquisitionName, acq::kAcquisitionNameSize);
+    std::memcpy(acquisitionName, content.acquisitionName, kAcquisitionNameSize);
     acquisitionName[11] = 0;
     device_->header = content.header;
     firstQuadripole = content.header.firstQuadripole;

@@ -19,8 +19,6 @@ constexpr size_t kBinHeaderSize = 1029;
 constexpr size_t kBinTextBlockSize = 1024;
 constexpr uint32_t kBinMagic = 0x80000002u;
 constexpr uint8_t kBinHeaderByte = 9;
-constexpr int kInstrumentWordSize = 4;
-constexpr int kAcquisitionNameSize = 11;
 
 struct FileStatus {
     bool ok = true;

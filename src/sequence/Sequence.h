@@ -14,6 +14,9 @@ constexpr int kMaxNodes = 4096;
 constexpr int kMaxQuadripoles = 16000;
 constexpr int kMaxChannels = 20;
 constexpr int kDipoleListSize = 23;
+// The identity bytes an acquisition starts with (stored in the ".heq").
+constexpr int kInstrumentWordSize = 4;
+constexpr int kAcquisitionNameSize = 11;
 
 // Coordinates of node 0, the electrode at infinity (bit pattern 0x47C34FFF).
 constexpr float kInfinityCoordinate = 99999.99f;

@@ -9,6 +9,7 @@
 #include "imaging/ColorScale.h"
 #include "imaging/ImagingOptions.h"
 #include "settings/Settings.h"
+#include "ui/ProgramFiles.h"
 
 #include <QMainWindow>
 #include <QTimer>
@@ -24,32 +25,14 @@ class QTabWidget;
 class DeviceWatch;
 class DistributionPage;
 class KeepAwake;
+class LabelIndicator;
 class LivePanel;
+class ProgressBarAdapter;
 class ProgressPage;
 class RangeDialog;
 class SectionPage;
 class SettingsDialog;
 class StatusStrip;
-
-// Topics of the manual (its anchors carry these numbers).
-enum HelpTopic {
-    kHelpContents = -1,
-    kHelpConnecting = 10,
-    kHelpPages = 20,
-    kHelpSettingsTopic = 30,
-    kHelpFiles = 40,
-    kHelpReplay = 50,
-    kHelpTroubleshooting = 60,
-};
-
-// A file shipped with the program (the manual, the sample acquisition):
-// beside the executable, in the installed data folder, or in the source
-// tree for a program run from its build folder. Empty when none exists.
-QString ProgramFile(const QString& relativePath);
-// The folder that holds the sample acquisition "Pylorix - DEMO".
-QString SampleFolder();
-// The manual's address for a topic; empty when the manual is missing.
-QUrl HelpUrl(int context);
 
 struct MainWindowOptions {
     // The connection code from the command line (99 when none was given).
@@ -77,7 +60,7 @@ public:
     void AttachRangeDialog(RangeDialog* range);
     // Also settles the connection: the stored one replaces the command
     // line's, and from then on the event hook keeps a TCP/IP link ready.
-    void AttachSettingsDialog(SettingsDialog* settingsFrm);
+    void AttachSettingsDialog(SettingsDialog* settingsDialog);
     void AttachAboutBox(QDialog* about);
 
     // Opens the manual at a topic (kHelpContents: its first page).
@@ -162,11 +145,19 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    class ProgressBarAdapter;
-    class LabelIndicator;
-
-    void FormCreate();
-    void FormCloseQuery();
+    // Event handlers must not let an error escape into the event loop: it is
+    // shown, and the program goes on.
+    template <typename F> void Guarded(F&& f) {
+        try {
+            f();
+        } catch (const std::exception& e) {
+            ShowError(e.what());
+        }
+    }
+    // The state of a freshly opened window: live page, idle strip, size.
+    void ShowInitialState();
+    // The window is closing: the session ends, the settings are saved.
+    void PrepareToClose();
     void OnSessionTimer();
     void OnPageChanged(int index);
     void SyncImagingOptions();
@@ -182,8 +173,8 @@ private:
     ProgressPage* progressPage_ = nullptr;
     SectionPage* sectionPage_ = nullptr;
     DistributionPage* distributionPage_ = nullptr;
-    QWidget* debugTb_ = nullptr;
-    QPlainTextEdit* memo_ = nullptr;
+    QWidget* debugPage_ = nullptr;
+    QPlainTextEdit* debugLog_ = nullptr;
     QProgressBar* sequenceBar_ = nullptr;
     StatusStrip* strip_ = nullptr;
     std::unique_ptr<ProgressBarAdapter> mainBarAdapter_;
@@ -193,8 +184,8 @@ private:
     QTimer sessionTimer_;
     DeviceWatch* deviceWatch_ = nullptr;
     KeepAwake* keepAwake_ = nullptr;
-    RangeDialog* rangeFrm_ = nullptr;
-    SettingsDialog* settingsFrm_ = nullptr;
+    RangeDialog* rangeDialog_ = nullptr;
+    SettingsDialog* settingsDialog_ = nullptr;
     QDialog* aboutBox_ = nullptr;
     int settingsItemBefore_ = 0;
     bool runInProgress_ = false;

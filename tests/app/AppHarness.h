@@ -58,10 +58,10 @@ struct ProgramRig {
     ~ProgramRig() { SetUiHooks(nullptr); }
     Program program;
     ScriptedHooks hooks;
-    MainWindow& main() { return program.mainFrm; }
+    MainWindow& main() { return program.mainWindow; }
 
     template <typename T = QWidget> T* Find(const char* name) {
-        T* found = program.mainFrm.findChild<T*>(QString::fromLatin1(name));
+        T* found = program.mainWindow.findChild<T*>(QString::fromLatin1(name));
         EXPECT_NE(found, nullptr) << "no component " << name;
         return found;
     }

@@ -70,7 +70,7 @@ TEST(MonitorEndToEnd, LiveAcquisitionFromTheEmulator) {
     options.keepAwake = false;
     options.watchDevices = false;
     Program program(line, options);
-    MainWindow& w = program.mainFrm;
+    MainWindow& w = program.mainWindow;
     w.engine().maxRuns = 1; // one acquisition, then the session ends
     w.setWindowState(Qt::WindowNoState);
     w.move(0, 0);

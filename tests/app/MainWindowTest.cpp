@@ -130,7 +130,7 @@ TEST(MainWindow, StoredRhoOnlyShowsTheWarningLabel) {
     WriteSettingsFile("[Settings]\nRhoOnly=1\n");
     ProgramRig rig;
     EXPECT_FALSE(rig.Find("RhoOnlyLbl")->isHidden());
-    rig.program.settingsFrm.findChild<QCheckBox*>("RhoOnlyCb")->setChecked(false);
+    rig.program.settingsDialog.findChild<QCheckBox*>("RhoOnlyCb")->setChecked(false);
     EXPECT_TRUE(rig.Find("RhoOnlyLbl")->isHidden());
 }
 
@@ -139,7 +139,7 @@ TEST(MainWindow, SettingsButtonResetsOnlyWhenTheConnectionChanged) {
     ProgramRig rig;
     MainWindow& w = rig.main();
     w.show();
-    SettingsDialog& dialog = rig.program.settingsFrm;
+    SettingsDialog& dialog = rig.program.settingsDialog;
 
     rig.Find<QPushButton>("SettingsSpdBtn")->click();
     ASSERT_TRUE(dialog.isVisible());
@@ -165,11 +165,11 @@ TEST(MainWindow, ConnectionChangedAsARunStartsIsTakenAfterTheRun) {
     MainWindow& w = rig.main();
     w.show();
     rig.Find<QPushButton>("SettingsSpdBtn")->click();
-    rig.program.settingsFrm.findChild<QRadioButton*>("ConnectionItem1")->click();
+    rig.program.settingsDialog.findChild<QRadioButton*>("ConnectionItem1")->click();
     // The instrument starts: the session closes the dialog.
     w.SetSettingsControlsEnabled(false);
     w.CloseSettingsDialog();
-    EXPECT_FALSE(rig.program.settingsFrm.isVisible());
+    EXPECT_FALSE(rig.program.settingsDialog.isVisible());
     EXPECT_NE(w.Status(), "Resetting...");
     w.SetSettingsControlsEnabled(true); // the run has ended
     QApplication::processEvents();
@@ -189,7 +189,7 @@ TEST(MainWindow, ViewFileReplaysTheSample) {
         offered = name;
         return folder + "/" + name;
     };
-    auto* view = rig.program.settingsFrm.findChild<QPushButton*>("ViewFileBitBtn");
+    auto* view = rig.program.settingsDialog.findChild<QPushButton*>("ViewFileBitBtn");
     view->click();
 
     EXPECT_EQ(offered, "Pylorix - DEMO.heq");
@@ -214,7 +214,7 @@ TEST(MainWindow, HelpOpensTheManualAtTheDialogsTopic) {
         opened.push_back(url);
         return true;
     };
-    rig.program.settingsFrm.findChild<QPushButton*>("HelpBitBtn")->click();
+    rig.program.settingsDialog.findChild<QPushButton*>("HelpBitBtn")->click();
     w.ShowHelp(kHelpContents);
     if (HelpUrl(kHelpContents).isEmpty())
         GTEST_SKIP() << "no manual in this tree";
@@ -223,8 +223,8 @@ TEST(MainWindow, HelpOpensTheManualAtTheDialogsTopic) {
     EXPECT_TRUE(opened[0].toLocalFile().endsWith("help/index.html"));
     EXPECT_FALSE(opened[1].hasFragment());
 
-    rig.program.settingsFrm.findChild<QPushButton*>("AboutBitBtn")->click();
-    EXPECT_TRUE(rig.program.aboutBoxFrm.isVisible());
+    rig.program.settingsDialog.findChild<QPushButton*>("AboutBitBtn")->click();
+    EXPECT_TRUE(rig.program.aboutDialog.isVisible());
 }
 
 TEST(MainWindow, EnablePanelControlsReachesNestedChildrenOnlyWhenAsked) {
