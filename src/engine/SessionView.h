@@ -32,7 +32,7 @@ public:
     virtual void SetStatus(const std::string& caption) = 0;
     virtual std::string Status() const = 0;
     virtual void SetStatusHint(const std::string& hint) = 0;
-    // The receive indicator: RsOnImg while data may arrive, RsOffImg idle.
+    // The receive indicator: on while data may arrive, off when idle.
     virtual void SetReceiving(bool on) = 0;
     // The "Crc error" label, shown while blocks or records are resent.
     virtual Indicator* CrcIndicator() { return nullptr; }
@@ -74,7 +74,7 @@ public:
     virtual std::string ChooseRecordedFile(const std::string& folder,
                                            const std::string& fileName) = 0;
 
-    // ---- the session timer (Timer2) ---------------------------------------
+    // ---- the session timer (one-shot, 1 s) ---------------------------------
     virtual void SetSessionTimerEnabled(bool) = 0;
     virtual bool SessionTimerEnabled() const = 0;
 

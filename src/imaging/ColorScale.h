@@ -1,7 +1,7 @@
 #pragma once
 // The colour range of the pseudo-section (full, optimized or manual), the
 // contour band spacing, the 51-colour palette and the statistics behind the
-// optimized range. Plain C++: the range dialog (Range.h) and the section
+// optimized range. Plain C++: the range dialog (ui/RangeDialog.h) and the section
 // page only display and edit what this holds.
 //
 // Units: values arrive in ohm.m and are stored in ohm.m. When every value is

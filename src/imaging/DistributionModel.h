@@ -1,7 +1,7 @@
 #pragma once
 // Content of the distribution chart: one point per received measurement
 // (apparent resistivity against report point), the axis ranges and the box
-// of the colour range. Plain C++: the chart (DistributionChart.h) draws it.
+// of the colour range. Plain C++: the chart (ui/DistributionPage.h) draws it.
 #include "imaging/ColorScale.h"
 #include "sequence/Sequence.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 // State of the 3D progress view: the report point of every quadripole and
 // the position of every electrode, each with the state it is drawn in.
-// Plain C++: the view (ProgressView.h) draws what this holds.
+// Plain C++: the view (ui/ProgressPage.h) draws what this holds.
 #include "imaging/ColorScale.h"
 #include "sequence/Sequence.h"
 

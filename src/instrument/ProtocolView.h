@@ -8,15 +8,15 @@
 class ProtocolView {
 public:
     virtual ~ProtocolView() = default;
-    // The main progress bar (ProgressBar1), or none.
+    // The main progress bar, or none.
     virtual ProgressBar* MainProgressBar() { return nullptr; }
-    // The "Crc error" label (ErrorSetUp), shown while a block is retransmitted.
+    // The "Crc error" indicator, shown while a block is retransmitted.
     virtual Indicator* CrcErrorIndicator() { return nullptr; }
     // Makes the main progress bar visible (check runs).
     virtual void ShowMainProgressBar() {}
-    // The session status caption (MainGB).
+    // The session status caption.
     virtual void SetStatusCaption(const std::string&) {}
-    // Link-activity image back to idle (RsOffImg shown, RsOnImg hidden).
+    // The receive indicator back to idle.
     virtual void ShowReceiveIdle() {}
     // The battery and temperature values currently on screen.
     virtual void DisplayedBatteryState(float& txBattery, float& rxBattery, float& temperature) {

@@ -1,25 +1,15 @@
 #include "link/SerialLink.h"
 
-#include <array>
+#include "link/ModemDialler.h"
 
 namespace {
 
 constexpr int kReadByteTimeoutMs = 300000;
-constexpr int64_t kModemSilenceMs = 300000;
 constexpr int kEscapeCommand = 27;
 constexpr int kIdentityFastPoll = 11;
 constexpr int kIdentityEscapePoll = 20;
 constexpr int kIdentityFastBaud = 38400;
 constexpr int kIdentityReadMs = 5000;
-
-// Final result codes a Hayes modem gives instead of CONNECT.
-constexpr std::array<const char*, 6> kDialFailures = {"NO CARRIER",   "BUSY",      "NO DIALTONE",
-                                                      "NO DIAL TONE", "NO ANSWER", "ERROR"};
-
-bool EndsWith(const std::string& s, const char* tail) {
-    const std::string t(tail);
-    return s.size() >= t.size() && s.compare(s.size() - t.size(), t.size(), t) == 0;
-}
 
 } // namespace
 
@@ -121,35 +111,6 @@ void SerialLink::ModemWrite(const std::string& text) {
         control_->WriteByteBuffer(reinterpret_cast<const uint8_t*>(text.data()), int(text.size()));
 }
 
-SerialLink::DialResult SerialLink::WaitForDialResult() {
-    // Like WaitForText("CONNECT"), silence included; but a modem that says
-    // the call failed is believed at once rather than after 300 s of
-    // silence that would pass for a connection.
-    const int64_t start = ActiveUiHooks().TickMs();
-    std::string collected;
-    for (;;) {
-        if (InputCount() <= 0) {
-            PumpMessages();
-            if (!IsOpen())
-                return DialResult::LinkClosed;
-            if (ActiveUiHooks().TickMs() - start > kModemSilenceMs)
-                return DialResult::Connected;
-            continue;
-        }
-        const int b = PollByte();
-        if (b < 0)
-            continue;
-        collected.push_back(char(b));
-        if (collected.size() > 32)
-            collected.erase(0, collected.size() - 32);
-        if (EndsWith(collected, "CONNECT"))
-            return DialResult::Connected;
-        for (const char* failure : kDialFailures)
-            if (EndsWith(collected, failure))
-                return DialResult::Refused;
-    }
-}
-
 int SerialLink::Open(int connection, int baudRate, const std::string& address, bool waitDsr,
                      const std::string& modemInit, int byteDelayMs) {
     byteDelayMs_ = byteDelayMs;
@@ -197,22 +158,14 @@ int SerialLink::Open(int connection, int baudRate, const std::string& address, b
         state_ = connection;
 
         if (!address.empty()) {
-            ModemWrite("ATZ\r\n");
-            if (!WaitForText("OK") || !WaitForText("\n"))
-                return 0;
-            if (!modemInit.empty()) {
-                ModemWrite(modemInit + "\r\n");
-                if (!WaitForText("OK") || !WaitForText("\n"))
-                    return 0;
-            }
-            ModemWrite("ATDT" + address + "\r\n");
-            const DialResult dial = WaitForDialResult();
-            if (dial == DialResult::Refused) {
+            ModemDialler modem(*this, [this](const std::string& text) { ModemWrite(text); });
+            const ModemDialler::Result dial = modem.Dial(address, modemInit);
+            if (dial == ModemDialler::Result::Refused) {
                 // Dropping DTR makes the modem hang up.
                 Close();
                 return 0;
             }
-            if (dial == DialResult::LinkClosed || !WaitForText("\n"))
+            if (dial != ModemDialler::Result::Connected)
                 return 0;
             SleepSeconds(1);
         }

@@ -1,7 +1,8 @@
 #pragma once
 // The serial link (every connection code but 99, 100 and 200; the code is
 // the port number), optionally through a modem that dials the address as a
-// telephone number. The port is driven through SerialPortAdapter.
+// telephone number (ModemDialler). The port is driven through
+// SerialPortAdapter.
 #include "link/Link.h"
 #include "link/SerialPortAdapter.h"
 
@@ -61,9 +62,6 @@ public:
 private:
     // Writes a modem command in one piece.
     void ModemWrite(const std::string& text);
-    // Waits for the modem's answer to the dial command.
-    enum class DialResult { Connected, Refused, LinkClosed };
-    DialResult WaitForDialResult();
 
     std::unique_ptr<SerialPortAdapter> control_;
     int byteDelayMs_ = 0;

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-// The progress bar a block transfer advances (the main window's ProgressBar1).
+// The progress bar a block transfer advances (the window's main progress bar).
 class ProgressBar {
 public:
     virtual ~ProgressBar() = default;

@@ -184,7 +184,7 @@ TEST(SettingsDialog, RunControlsAndReplayButtons) {
 
 // ---- about box ---------------------------------------------------------------
 
-TEST(AboutBox, VersionProductNameAndComments) {
+TEST(AboutDialog, VersionProductNameAndComments) {
     QGuiApplication::setApplicationDisplayName("Pylorix");
     struct Case {
         std::array<uint16_t, 4> version;

@@ -204,7 +204,7 @@ TEST(SectionPageTest, SmallValuesAreShownInOhmCentimetre) {
     EXPECT_EQ(page.graph()->bands()->scale().manualMaxZ, 420);
 }
 
-TEST(RangeFrmTest, ReversedManualBoundsAreRefusedAndFallBackToTheFullRange) {
+TEST(RangeDialogTest, ReversedManualBoundsAreRefusedAndFallBackToTheFullRange) {
     ColorScale cs;
     for (float v : {12.0f, 20.0f, 35.0f, 80.0f}) {
         cs.AddDistributionValue(v);
@@ -243,7 +243,7 @@ TEST(RangeFrmTest, ReversedManualBoundsAreRefusedAndFallBackToTheFullRange) {
     EXPECT_FALSE(ok->isEnabled());
 }
 
-TEST(RangeFrmTest, OptimizedAndFullChoicesFillTheBounds) {
+TEST(RangeDialogTest, OptimizedAndFullChoicesFillTheBounds) {
     ColorScale cs;
     RangeDialog dialog(&cs);
     int stored = 0;
