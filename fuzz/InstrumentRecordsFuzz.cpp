@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
 
     // The input, repeated up to a whole raw record.
-    std::vector<uint8_t> raw(nimbo::kRawRecordSize);
+    std::vector<uint8_t> raw(wifi::kRawRecordSize);
     for (size_t i = 0; i < raw.size(); ++i)
         raw[i] = data[i % size];
 

@@ -31,7 +31,7 @@ struct Point3 {
     double x, y, z;
 };
 Point3 ElectrodeAt(const uint8_t* geometry, int electrode) {
-    const uint8_t* e = geometry + electrode * nimbo::kElectrodeEntrySize;
+    const uint8_t* e = geometry + electrode * wifi::kElectrodeEntrySize;
     return {le::getF64(e + 0), le::getF64(e + 8), le::getF64(e + 16)};
 }
 
@@ -111,13 +111,13 @@ void DecodeWiredRecord(const uint8_t record[wired::kRecordSize], const char acqu
 
 // ---- Wi-Fi generation: header and sets -------------------------------------------
 
-bool IsMovingArray(const uint8_t parameterBlock[nimbo::kParameterBlockSize]) {
-    return (parameterBlock[nimbo::kMovingArrayByte] & 0x30) != 0;
+bool IsMovingArray(const uint8_t parameterBlock[wifi::kParameterBlockSize]) {
+    return (parameterBlock[wifi::kMovingArrayByte] & 0x30) != 0;
 }
 
-bool BuildNimboHeader(const uint8_t parameterBlock[nimbo::kParameterBlockSize],
-                      const char acquisitionName[11], AcquisitionHeader& h) {
-    using namespace nimbo;
+bool BuildWifiHeader(const uint8_t parameterBlock[wifi::kParameterBlockSize],
+                     const char acquisitionName[11], AcquisitionHeader& h) {
+    using namespace wifi;
     const uint8_t* p = parameterBlock;
     const bool moving = IsMovingArray(p);
     const uint8_t b49 = p[kModeHigh];
@@ -168,9 +168,9 @@ bool BuildNimboHeader(const uint8_t parameterBlock[nimbo::kParameterBlockSize],
     return moving;
 }
 
-int32_t BuildMovingArraySets(const uint8_t parameterBlock[nimbo::kParameterBlockSize],
+int32_t BuildMovingArraySets(const uint8_t parameterBlock[wifi::kParameterBlockSize],
                              Sequence& store) {
-    using namespace nimbo;
+    using namespace wifi;
     const int dipoles = le::get16(parameterBlock + kReceiverDipoles);
     // The geometry table holds ten dipoles; an empty array has no electrodes.
     if (dipoles < 1 || dipoles > kGeometryDipoles)
@@ -194,9 +194,9 @@ int32_t BuildMovingArraySets(const uint8_t parameterBlock[nimbo::kParameterBlock
     return kMovingArrayQuadripoles;
 }
 
-void WriteDipoleGeometry(uint8_t parameterBlock[nimbo::kParameterBlockSize], const Sequence& store,
+void WriteDipoleGeometry(uint8_t parameterBlock[wifi::kParameterBlockSize], const Sequence& store,
                          int32_t count, int32_t firstIndex) {
-    using namespace nimbo;
+    using namespace wifi;
     le::putI32(parameterBlock + kDipoleCount, count);
     uint8_t* geometry = parameterBlock + kGeometry;
     std::memset(geometry, 0, kGeometryDipoles * kDipoleGeometrySize);
@@ -225,8 +225,8 @@ void WriteDipoleGeometry(uint8_t parameterBlock[nimbo::kParameterBlockSize], con
 
 // ---- Wi-Fi generation: raw records -------------------------------------------------
 
-void StampRawRecord(uint8_t record[nimbo::kRawRecordSize], const std::string& rppFileName) {
-    using namespace nimbo;
+void StampRawRecord(uint8_t record[wifi::kRawRecordSize], const std::string& rppFileName) {
+    using namespace wifi;
     static const char kRemote[] = "Remote";
     std::memset(record + kRemoteText, 0, 16);
     std::memcpy(record + kRemoteText, kRemote, sizeof kRemote - 1);
@@ -236,10 +236,10 @@ void StampRawRecord(uint8_t record[nimbo::kRawRecordSize], const std::string& rp
     le::putF64(record + kRawChannelValue, 0.0);
 }
 
-void DecodeRawRecord(const uint8_t record[nimbo::kRawRecordSize], const Sequence& store,
+void DecodeRawRecord(const uint8_t record[wifi::kRawRecordSize], const Sequence& store,
                      int32_t quadripoleIndex, const uint8_t* geometry, double timeStamp,
                      MeasureRecord& out) {
-    using namespace nimbo;
+    using namespace wifi;
     const uint8_t* r = record;
     out.configurationCode = 10;
     out.time1 = Times10(le::getI32(r + kRawTime1));

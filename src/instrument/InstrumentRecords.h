@@ -66,7 +66,7 @@ void DecodeWiredRecord(const uint8_t record[wired::kRecordSize], const char acqu
 
 // ---- Wi-Fi generation ----------------------------------------------------------
 
-namespace nimbo {
+namespace wifi {
 constexpr size_t kConfigurationBlockSize = 1068;
 constexpr size_t kParameterBlockSize = 2396;
 constexpr size_t kRawRecordSize = 4096;
@@ -144,39 +144,39 @@ constexpr size_t kRawTemperature = 860;
 // The quadripoles a moving array synthesises, and the value ReadSequenceSets
 // returns for one.
 constexpr int32_t kMovingArrayQuadripoles = 15999;
-} // namespace nimbo
+} // namespace wifi
 
 // True when the parameter block describes a moving-array acquisition.
-bool IsMovingArray(const uint8_t parameterBlock[nimbo::kParameterBlockSize]);
+bool IsMovingArray(const uint8_t parameterBlock[wifi::kParameterBlockSize]);
 
 // Fills `header` from the parameter block and the acquisition name; fields
 // and bits the block does not define keep their value. Returns whether the
 // acquisition is a moving array.
-bool BuildNimboHeader(const uint8_t parameterBlock[nimbo::kParameterBlockSize],
-                      const char acquisitionName[11], AcquisitionHeader& header);
+bool BuildWifiHeader(const uint8_t parameterBlock[wifi::kParameterBlockSize],
+                     const char acquisitionName[11], AcquisitionHeader& header);
 
 // Builds the node and quadripole sets of a moving array from the geometry of
 // the parameter block: nodes 1 .. L + 3 and quadripoles 0 .. 15998. Returns
 // 15999, or -3 (nothing written) when the dipole count L is not 1..10.
-int32_t BuildMovingArraySets(const uint8_t parameterBlock[nimbo::kParameterBlockSize],
+int32_t BuildMovingArraySets(const uint8_t parameterBlock[wifi::kParameterBlockSize],
                              Sequence& store);
 
 // Writes the electrode geometry of `count` quadripoles from `firstIndex`
 // (at most ten) into the parameter block, and count at offset 156.
 // Quadripoles outside the table leave their geometry record cleared.
-void WriteDipoleGeometry(uint8_t parameterBlock[nimbo::kParameterBlockSize], const Sequence& store,
+void WriteDipoleGeometry(uint8_t parameterBlock[wifi::kParameterBlockSize], const Sequence& store,
                          int32_t count, int32_t firstIndex);
 
 // Marks a raw record as written by this program before it goes to the
 // ".rpp" file: "Remote" at 8, the ".rpp" file name (at most 31 bytes, no
 // folder) at 24, and the per-channel value at 832 replaced by 0.0.
-void StampRawRecord(uint8_t record[nimbo::kRawRecordSize], const std::string& rppFileName);
+void StampRawRecord(uint8_t record[wifi::kRawRecordSize], const std::string& rppFileName);
 
 // Completes measurement `out` from a raw record. Coordinates come from the
 // store's quadripole `quadripoleIndex`, or, when `geometry` (one
 // DipoleGeometry, 168 bytes) is given, from the array geometry placed at the
 // record's origin and turned by its heading. Fields the raw record does not
 // define (the reserved bytes, recordFlags bits 1 and 4-7) keep their value.
-void DecodeRawRecord(const uint8_t record[nimbo::kRawRecordSize], const Sequence& store,
+void DecodeRawRecord(const uint8_t record[wifi::kRawRecordSize], const Sequence& store,
                      int32_t quadripoleIndex, const uint8_t* geometry, double timeStamp,
                      MeasureRecord& out);

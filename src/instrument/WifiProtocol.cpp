@@ -49,10 +49,10 @@ void WifiProtocol::CreateDataFile(const std::string& fileName, const std::string
 
 void WifiProtocol::AppendRecords(const std::string& fileName, int32_t count, int32_t firstIndex,
                                  MeasureRecord* records) {
-    if (count < 0 || count > nimbo::kRawRecords)
+    if (count < 0 || count > wifi::kRawRecords)
         throw FileError("Invalid batch of " + std::to_string(count) + " records.");
     // The check results belong to this batch only, whatever happens below.
-    bool good[nimbo::kRawRecords];
+    bool good[wifi::kRawRecords];
     std::copy(std::begin(rawRecordGood_), std::end(rawRecordGood_), good);
     std::fill(std::begin(rawRecordGood_), std::end(rawRecordGood_), false);
     // Both files must already exist, so that a vanished file is reported
@@ -69,7 +69,7 @@ void WifiProtocol::AppendRecords(const std::string& fileName, int32_t count, int
     const bool moving = device.movingArrayMode == 1;
     // A moving-array slot beyond the geometry table has no dipole of its
     // own: its electrodes are placed at the record's origin.
-    static const uint8_t kNoGeometry[nimbo::kDipoleGeometrySize] = {};
+    static const uint8_t kNoGeometry[wifi::kDipoleGeometrySize] = {};
     for (int i = 0; i < count; ++i) {
         uint8_t* raw = rawRecords[i];
         StampRawRecord(raw, rppName);
@@ -77,16 +77,16 @@ void WifiProtocol::AppendRecords(const std::string& fileName, int32_t count, int
         const int32_t quadripole = index <= INT32_MAX ? int32_t(index) : -1;
         const uint8_t* geometry = nullptr;
         if (moving)
-            geometry = i < nimbo::kGeometryDipoles ? parameterBlock + nimbo::kGeometry +
-                                                         size_t(i) * nimbo::kDipoleGeometrySize
-                                                   : kNoGeometry;
+            geometry = i < wifi::kGeometryDipoles ? parameterBlock + wifi::kGeometry +
+                                                        size_t(i) * wifi::kDipoleGeometrySize
+                                                  : kNoGeometry;
         DecodeRawRecord(raw, device, quadripole, geometry, timeStamp, records[i]);
     }
 
     if (FileStatus s = AppendMeasureRecords(fileName, records, count); !s)
         throw FileError(s.message);
     rpp.write(reinterpret_cast<const char*>(&rawRecords[0][0]),
-              std::streamsize(count) * std::streamsize(nimbo::kRawRecordSize));
+              std::streamsize(count) * std::streamsize(wifi::kRawRecordSize));
     rpp.close();
     if (!rpp)
         throw FileError("Can't write file \"" + PathToUtf8(rppPath) + "\"");
@@ -113,7 +113,7 @@ int32_t WifiProtocol::ReadHeader(AcquisitionHeader& header) {
     // acquisition (or none).
     if (link_.ReceiveBlocks(parameterBlock, sizeof parameterBlock, nullptr, indicator) <= 0)
         return 0;
-    const bool moving = BuildNimboHeader(parameterBlock, device.acquisitionName, header);
+    const bool moving = BuildWifiHeader(parameterBlock, device.acquisitionName, header);
     device.movingArrayMode = moving ? 1 : 0;
     return 1;
 }
@@ -126,7 +126,7 @@ int32_t WifiProtocol::ReadSequenceSets() {
         const int32_t result = BuildMovingArraySets(parameterBlock, device);
         if (result < 0)
             return result;
-        device.header.lastQuadripole = nimbo::kMovingArrayQuadripoles;
+        device.header.lastQuadripole = wifi::kMovingArrayQuadripoles;
         view.ShowReceiveIdle();
         PumpMessages();
         return result;
@@ -157,21 +157,21 @@ int32_t WifiProtocol::ReadSequenceSets() {
 }
 
 int32_t WifiProtocol::ReadMeasure(int32_t indexInBatch, MeasureRecord&) {
-    if (indexInBatch < 0 || indexInBatch >= nimbo::kRawRecords)
+    if (indexInBatch < 0 || indexInBatch >= wifi::kRawRecords)
         return 0;
     uint8_t* raw = rawRecords[indexInBatch];
     rawRecordGood_[indexInBatch] = false;
     for (int attempt = 0; attempt < kRecordAttempts; ++attempt) {
         const int got =
-            link_.ReadBufferTimed(raw, int(nimbo::kRawRecordSize), acq::kRecordTimeoutMs);
+            link_.ReadBufferTimed(raw, int(wifi::kRawRecordSize), acq::kRecordTimeoutMs);
         uint8_t check[2] = {};
         const int gotCheck = link_.ReadBufferTimed(check, 2, kCheckWordTimeoutMs);
         // A closed link: nobody is there to resend.
         if (got < 0 || gotCheck < 0)
             return 0;
         // A short copy is never good, whatever its stale remainder sums to.
-        if (got == int(nimbo::kRawRecordSize) && gotCheck == 2 &&
-            le::get16(check) == Link::Checksum16(raw, nimbo::kRawRecordSize)) {
+        if (got == int(wifi::kRawRecordSize) && gotCheck == 2 &&
+            le::get16(check) == Link::Checksum16(raw, wifi::kRawRecordSize)) {
             link_.WriteByte(acq::kRecordGood);
             rawRecordGood_[indexInBatch] = true;
             return 1;
@@ -189,7 +189,7 @@ void WifiProtocol::SelectQuadripoles(int32_t count, int32_t firstIndex) {
 }
 
 void WifiProtocol::SetAcquisitionParameters(std::span<const int32_t> words) {
-    using namespace nimbo;
+    using namespace wifi;
     GetConfiguration();
     GetParameters();
     uint8_t* p = parameterBlock;
@@ -289,7 +289,7 @@ int32_t WifiProtocol::RunCheck() {
     view.ShowMainProgressBar();
     protocol::CheckRunRules rules;
     rules.timeoutMs = kCheckRunTimeoutMs;
-    rules.progressMaximum = le::getI32(parameterBlock + nimbo::kSetting16);
+    rules.progressMaximum = le::getI32(parameterBlock + wifi::kSetting16);
     rules.unknownTokenEnds = true;
     rules.advanceBeforeBlock = true;
     return protocol::RunCheckTokens(link_, view.MainProgressBar(), rules, [this] {
@@ -320,7 +320,7 @@ void WifiProtocol::SetMode(int32_t value) {
 void WifiProtocol::SwitchElectrodes(std::span<const int16_t> list) {
     WaitCursor cursor;
     protocol::StartCommand(link_, command::kSwitchElectrodes);
-    protocol::SendElectrodeList(link_, list, nimbo::kElectrodeListSize);
+    protocol::SendElectrodeList(link_, list, wifi::kElectrodeListSize);
     link_.WaitPrompt();
 }
 
@@ -334,12 +334,12 @@ void WifiProtocol::DownloadGps(uint8_t position[4]) {
 
 void WifiProtocol::ReadChannelValues() {
     WaitCursor cursor;
-    for (int k = 0; k < nimbo::kChannels; ++k) {
+    for (int k = 0; k < wifi::kChannels; ++k) {
         if (k > 0)
             link_.WaitPrompt();
         protocol::StartCommand(link_, command::kReadChannel);
         protocol::SendInt32(link_, k);
-        link_.ReadBuffer(rawRecords[k] + nimbo::kRawChannelValue, 8);
+        link_.ReadBuffer(rawRecords[k] + wifi::kRawChannelValue, 8);
     }
     link_.WaitPrompt();
 }

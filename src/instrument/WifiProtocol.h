@@ -63,12 +63,12 @@ public:
     int32_t ReadMeasure(int32_t indexInBatch, MeasureRecord& record) override;
 
     Instrument& device;
-    uint8_t configurationBlock[nimbo::kConfigurationBlockSize] = {};
-    uint8_t parameterBlock[nimbo::kParameterBlockSize] = {};
-    uint8_t rawRecords[nimbo::kRawRecords][nimbo::kRawRecordSize] = {};
+    uint8_t configurationBlock[wifi::kConfigurationBlockSize] = {};
+    uint8_t parameterBlock[wifi::kParameterBlockSize] = {};
+    uint8_t rawRecords[wifi::kRawRecords][wifi::kRawRecordSize] = {};
 
 private:
     Link& link_;
     // Slots of the current batch whose raw record passed its check.
-    bool rawRecordGood_[nimbo::kRawRecords] = {};
+    bool rawRecordGood_[wifi::kRawRecords] = {};
 };

@@ -70,15 +70,15 @@ std::vector<uint8_t> WithCheck(std::vector<uint8_t> raw, bool good) {
     return raw;
 }
 
-struct NimboRig : ProtocolRig {
-    NimboRig() { std::memcpy(device->acquisitionName, "LONGNAME123", 12); }
-    std::unique_ptr<WifiProtocol> nimbo = std::make_unique<WifiProtocol>(*device, link);
+struct WifiRig : ProtocolRig {
+    WifiRig() { std::memcpy(device->acquisitionName, "LONGNAME123", 12); }
+    std::unique_ptr<WifiProtocol> protocol = std::make_unique<WifiProtocol>(*device, link);
 };
 
 } // namespace
 
-TEST(NimboHeader, BuiltFromTheParameterBlockBits) {
-    NimboRig rig;
+TEST(WifiHeader, BuiltFromTheParameterBlockBits) {
+    WifiRig rig;
     AcquisitionHeader& h = rig.device->header;
     std::memset(&h, 0, sizeof h);
     h.modeBytes[0] = 0x10;
@@ -87,7 +87,7 @@ TEST(NimboHeader, BuiltFromTheParameterBlockBits) {
     h.reserved102 = 0x66;
     rig.device->movingArrayMode = 1; // left from an earlier moving array
     rig.instrument.SendBlock(std::vector<uint8_t>(1068, 3)).SendBlock(ParameterBlock());
-    ASSERT_EQ(rig.nimbo->ReadHeader(h), 1);
+    ASSERT_EQ(rig.protocol->ReadHeader(h), 1);
     EXPECT_TRUE(rig.instrument.Done());
 
     EXPECT_EQ(h.channelCount, 10);
@@ -120,38 +120,38 @@ TEST(NimboHeader, BuiltFromTheParameterBlockBits) {
     EXPECT_EQ(h.lastNode, 48);
     EXPECT_EQ(h.setting128, 128);
     EXPECT_EQ(rig.device->movingArrayMode, 0);
-    EXPECT_EQ(rig.nimbo->configurationBlock[1067], 3);
+    EXPECT_EQ(rig.protocol->configurationBlock[1067], 3);
 
     // Bit 6 clear: setting20 from offset 176. A moving array ends at 15999.
     auto p = ParameterBlock();
     p[50] = 0x05;
     p[2246] = 0x10;
     rig.instrument.SendBlock(std::vector<uint8_t>(1068, 3)).SendBlock(p);
-    ASSERT_EQ(rig.nimbo->ReadHeader(h), 1);
+    ASSERT_EQ(rig.protocol->ReadHeader(h), 1);
     EXPECT_FLOAT_EQ(h.setting20, 7.5f);
     EXPECT_EQ(h.lastQuadripole, 15999);
     EXPECT_EQ(rig.device->movingArrayMode, 1);
 }
 
-TEST(NimboHeader, OversizedBlocksAreRefused) {
-    NimboRig rig;
-    rig.nimbo->parameterBlock[0] = 0x77;
+TEST(WifiHeader, OversizedBlocksAreRefused) {
+    WifiRig rig;
+    rig.protocol->parameterBlock[0] = 0x77;
     rig.instrument.SendBlock(std::vector<uint8_t>(1069, 3))
         .SendBlock(std::vector<uint8_t>(2397, 1));
-    EXPECT_EQ(rig.nimbo->ReadHeader(rig.device->header), 0);
-    EXPECT_EQ(rig.nimbo->configurationBlock[0], 0);
-    EXPECT_EQ(rig.nimbo->parameterBlock[0], 0x77);
+    EXPECT_EQ(rig.protocol->ReadHeader(rig.device->header), 0);
+    EXPECT_EQ(rig.protocol->configurationBlock[0], 0);
+    EXPECT_EQ(rig.protocol->parameterBlock[0], 0x77);
     EXPECT_EQ(rig.hooks.messages.size(), 2u);
 
     rig.instrument.Command(31).SendBlock(std::vector<uint8_t>(81921, 1)).Prompt();
-    rig.nimbo->GetLastMeasure();
-    EXPECT_EQ(rig.nimbo->rawRecords[19][4095], 0);
+    rig.protocol->GetLastMeasure();
+    EXPECT_EQ(rig.protocol->rawRecords[19][4095], 0);
     EXPECT_TRUE(rig.instrument.Done());
 }
 
-TEST(NimboSets, NormalAcquisitionNodesStartAtFirstNode) {
-    NimboRig rig;
-    std::memcpy(rig.nimbo->parameterBlock, ParameterBlock().data(), 2396);
+TEST(WifiSets, NormalAcquisitionNodesStartAtFirstNode) {
+    WifiRig rig;
+    std::memcpy(rig.protocol->parameterBlock, ParameterBlock().data(), 2396);
     AcquisitionHeader& h = rig.device->header;
     h.firstNode = 3;
     h.lastNode = 5;
@@ -165,7 +165,7 @@ TEST(NimboSets, NormalAcquisitionNodesStartAtFirstNode) {
     rig.instrument.SendBlock(nodes.data()).SendBlock(Bytes().zeros(48).data());
     rig.instrument.SendBlock(
         Bytes().u16(3).u16(4).u16(5).u16(0).u16(0x8003).u16(4).u16(5).u16(0).data());
-    EXPECT_EQ(rig.nimbo->ReadSequenceSets(), 2);
+    EXPECT_EQ(rig.protocol->ReadSequenceSets(), 2);
     const NodeRecord* n = rig.device->nodes;
     EXPECT_EQ(std::bit_cast<uint32_t>(n[0].y), 0x47C34FFFu);
     EXPECT_EQ(n[1].number, 0);
@@ -181,12 +181,12 @@ TEST(NimboSets, NormalAcquisitionNodesStartAtFirstNode) {
     // A first node of 0 leaves the block (lastNode entries) one entry short.
     h.firstNode = 0;
     rig.instrument.SendBlock(nodes.data()).SendBlock(Bytes().zeros(48).data());
-    EXPECT_EQ(rig.nimbo->ReadSequenceSets(), -3);
+    EXPECT_EQ(rig.protocol->ReadSequenceSets(), -3);
     EXPECT_EQ(n[3].number, 3);
 }
 
-TEST(NimboSets, MovingArrayIsSynthesisedFromTheGeometry) {
-    NimboRig rig;
+TEST(WifiSets, MovingArrayIsSynthesisedFromTheGeometry) {
+    WifiRig rig;
     auto p = ParameterBlock();
     p[2246] = 0x20;
     PutAt(p, 240, Bytes().u16(4));
@@ -196,10 +196,10 @@ TEST(NimboSets, MovingArrayIsSynthesisedFromTheGeometry) {
         PutElectrode(p, k, 2, k, 0.5, 0.1);
         PutElectrode(p, k, 3, k + 1, 0.5, 0.1);
     }
-    std::memcpy(rig.nimbo->parameterBlock, p.data(), p.size());
+    std::memcpy(rig.protocol->parameterBlock, p.data(), p.size());
     rig.device->nodes[0] = {1.0f, 2.0f, 3.0f, 0};
     rig.device->nodes[8] = {7.0f, 7.0f, 7.0f, 8};
-    EXPECT_EQ(rig.nimbo->ReadSequenceSets(), 15999);
+    EXPECT_EQ(rig.protocol->ReadSequenceSets(), 15999);
     EXPECT_TRUE(rig.link.sent.empty());
     EXPECT_EQ(rig.device->movingArrayMode, 1);
     EXPECT_EQ(rig.device->header.lastQuadripole, 15999);
@@ -238,26 +238,26 @@ TEST(NimboSets, MovingArrayIsSynthesisedFromTheGeometry) {
     // Eleven dipoles do not fit the geometry table, none has no electrodes.
     for (uint16_t dipoles : {uint16_t(11), uint16_t(0)}) {
         PutAt(p, 240, Bytes().u16(dipoles));
-        std::memcpy(rig.nimbo->parameterBlock, p.data(), p.size());
+        std::memcpy(rig.protocol->parameterBlock, p.data(), p.size());
         rig.device->nodes[1].x = 55.0f;
-        EXPECT_EQ(rig.nimbo->ReadSequenceSets(), -3);
+        EXPECT_EQ(rig.protocol->ReadSequenceSets(), -3);
         EXPECT_FLOAT_EQ(rig.device->nodes[1].x, 55.0f);
     }
 }
 
-TEST(NimboRecords, RawRecordGoodOnTheSecondAttempt) {
-    NimboRig rig;
+TEST(WifiRecords, RawRecordGoodOnTheSecondAttempt) {
+    WifiRig rig;
     MeasureRecord slot{};
     rig.instrument.Send(WithCheck(RawRecord(1), false)).Expect(1);
     rig.instrument.Send(WithCheck(RawRecord(1), true)).Expect(1);
-    EXPECT_EQ(rig.nimbo->ReadMeasure(4, slot), 1);
+    EXPECT_EQ(rig.protocol->ReadMeasure(4, slot), 1);
     EXPECT_EQ(rig.link.sent, (std::vector<uint8_t>{'X', 'U'}));
-    EXPECT_EQ(rig.nimbo->rawRecords[4][100], RawRecord(1)[100]);
+    EXPECT_EQ(rig.protocol->rawRecords[4][100], RawRecord(1)[100]);
 
     rig.link.sent.clear();
     for (int i = 0; i < 3; ++i)
         rig.instrument.Send(WithCheck(RawRecord(2), false)).Expect(1);
-    EXPECT_EQ(rig.nimbo->ReadMeasure(0, slot), 0);
+    EXPECT_EQ(rig.protocol->ReadMeasure(0, slot), 0);
     EXPECT_EQ(rig.link.sent, (std::vector<uint8_t>{'X', 'X', 'X'}));
 
     // A copy cut short is never good, even when its stale rest would sum up.
@@ -266,20 +266,20 @@ TEST(NimboRecords, RawRecordGoodOnTheSecondAttempt) {
     shortCopy.erase(shortCopy.begin() + 10, shortCopy.begin() + 4096);
     rig.instrument.Send(shortCopy).Expect(1);
     rig.instrument.Send(WithCheck(RawRecord(2), true)).Expect(1);
-    EXPECT_EQ(rig.nimbo->ReadMeasure(0, slot), 1);
+    EXPECT_EQ(rig.protocol->ReadMeasure(0, slot), 1);
     EXPECT_EQ(rig.link.sent, (std::vector<uint8_t>{'X', 'U'}));
 
-    EXPECT_EQ(rig.nimbo->ReadMeasure(20, slot), 0);
-    EXPECT_EQ(rig.nimbo->ReadMeasure(-1, slot), 0);
+    EXPECT_EQ(rig.protocol->ReadMeasure(20, slot), 0);
+    EXPECT_EQ(rig.protocol->ReadMeasure(-1, slot), 0);
 }
 
-TEST(NimboRecords, AppendCompletesRecordsAndKeepsTheRawPair) {
+TEST(WifiRecords, AppendCompletesRecordsAndKeepsTheRawPair) {
     testsupport::TempRoot root;
-    NimboRig rig;
+    WifiRig rig;
     const std::string bin = root.path() + "/Pylorix - run.bin";
     const std::string rpp = root.path() + "/Pylorix - run.rpp";
     testsupport::writeFile(rpp, std::vector<uint8_t>(10, 1)); // replaced
-    rig.nimbo->CreateDataFile(bin, "");
+    rig.protocol->CreateDataFile(bin, "");
     EXPECT_EQ(testsupport::readFile(bin).size(), 1029u);
     EXPECT_EQ(testsupport::readFile(rpp).size(), 0u);
 
@@ -296,7 +296,7 @@ TEST(NimboRecords, AppendCompletesRecordsAndKeepsTheRawPair) {
     for (int i = 0; i < 3; ++i)
         rig.instrument.Send(WithCheck(RawRecord(2), false)).Expect(1);
     for (int i = 0; i < 3; ++i)
-        rig.nimbo->ReadMeasure(i, records[i]);
+        rig.protocol->ReadMeasure(i, records[i]);
     records[1].recordFlags = 0xF2;
 
     std::vector<float> offered;
@@ -304,7 +304,7 @@ TEST(NimboRecords, AppendCompletesRecordsAndKeepsTheRawPair) {
         offered.push_back(m.rho);
         throw std::runtime_error("statistics failure");
     };
-    rig.nimbo->AppendRecords(bin, 3, 5, records);
+    rig.protocol->AppendRecords(bin, 3, 5, records);
 
     const auto binImage = testsupport::readFile(bin);
     const auto rppImage = testsupport::readFile(rpp);
@@ -359,32 +359,32 @@ TEST(NimboRecords, AppendCompletesRecordsAndKeepsTheRawPair) {
 
     // The offered flags are per batch: a second batch without reception offers nothing.
     offered.clear();
-    rig.nimbo->AppendRecords(bin, 1, 8, records);
+    rig.protocol->AppendRecords(bin, 1, 8, records);
     EXPECT_TRUE(offered.empty());
     EXPECT_EQ(testsupport::readFile(rpp).size(), 4u * 4096);
 
     std::filesystem::remove(rpp);
-    EXPECT_THROW(rig.nimbo->AppendRecords(bin, 1, 8, records), FileError);
+    EXPECT_THROW(rig.protocol->AppendRecords(bin, 1, 8, records), FileError);
     EXPECT_EQ(testsupport::readFile(bin).size(), 1029u + 4 * 304);
-    EXPECT_THROW(rig.nimbo->AppendRecords(bin, 21, 0, records), FileError);
+    EXPECT_THROW(rig.protocol->AppendRecords(bin, 21, 0, records), FileError);
 }
 
-TEST(NimboRecords, MovingArrayRecordsFollowOriginAndHeading) {
+TEST(WifiRecords, MovingArrayRecordsFollowOriginAndHeading) {
     testsupport::TempRoot root;
-    NimboRig rig;
+    WifiRig rig;
     const std::string bin = root.path() + "/m.bin";
-    rig.nimbo->CreateDataFile(bin, "");
+    rig.protocol->CreateDataFile(bin, "");
     rig.device->movingArrayMode = 1;
     auto p = ParameterBlock();
     PutElectrode(p, 1, 0, 1.0, 2.0, 0.5);
-    std::memcpy(rig.nimbo->parameterBlock, p.data(), p.size());
+    std::memcpy(rig.protocol->parameterBlock, p.data(), p.size());
 
     auto place = [&](double heading) {
         auto raw = RawRecord(0);
         PutAt(raw, 496, Bytes().f64(100.0).f64(200.0).f64(10.0).f64(heading));
-        std::memcpy(rig.nimbo->rawRecords[1], raw.data(), raw.size());
+        std::memcpy(rig.protocol->rawRecords[1], raw.data(), raw.size());
         MeasureRecord records[2] = {};
-        rig.nimbo->AppendRecords(bin, 2, 0, records);
+        rig.protocol->AppendRecords(bin, 2, 0, records);
         return records[1];
     };
     // Heading 90: the array frame is only moved to the origin.
@@ -399,8 +399,8 @@ TEST(NimboRecords, MovingArrayRecordsFollowOriginAndHeading) {
     EXPECT_FLOAT_EQ(m.x[1], 100.0f); // B of dipole 1 is all zero: the origin
 }
 
-TEST(NimboCommands, AcquisitionParametersPackIntoTheBlock) {
-    NimboRig rig;
+TEST(WifiCommands, AcquisitionParametersPackIntoTheBlock) {
+    WifiRig rig;
     auto p = ParameterBlock();
     p[49] = 0x07;
     p[50] = 0x07;
@@ -419,7 +419,7 @@ TEST(NimboCommands, AcquisitionParametersPackIntoTheBlock) {
     rig.instrument.Command(30).SendBlock(config).Prompt();
     rig.instrument.Command(28).SendBlock(p).Prompt();
     rig.instrument.Command(29).ReceiveBlock().Prompt();
-    rig.nimbo->SetAcquisitionParameters(w);
+    rig.protocol->SetAcquisitionParameters(w);
     ASSERT_TRUE(rig.instrument.Done());
     ASSERT_TRUE(rig.instrument.problems.empty());
     const auto& s = rig.instrument.blocksReceived.at(0);
@@ -445,21 +445,21 @@ TEST(NimboCommands, AcquisitionParametersPackIntoTheBlock) {
     rig.instrument.Command(30).SendBlock(config).Prompt();
     rig.instrument.Command(28).SendBlock(p).Prompt();
     rig.instrument.Command(29).ReceiveBlock().Prompt();
-    rig.nimbo->SetAcquisitionParameters(w);
+    rig.protocol->SetAcquisitionParameters(w);
     const auto& s2 = rig.instrument.blocksReceived.at(1);
     EXPECT_EQ(s2[50], 0x02);
     EXPECT_EQ(s2[49], 0x07);
 }
 
-TEST(NimboCommands, QuickMeasureSelectsTheGeometryAndRunsTheCheck) {
-    NimboRig rig;
+TEST(WifiCommands, QuickMeasureSelectsTheGeometryAndRunsTheCheck) {
+    WifiRig rig;
     for (int k = 0; k <= 6; ++k)
         rig.device->nodes[k] = {float(k), 0.5f, 0.25f, k};
     rig.device->quadripoles[2] = {1, 2, 3, 4, 0};
     rig.device->quadripoles[3] = {1, 2, 4, 5, -1};
     rig.device->quadripoles[4] = {1, 2, 5, 6000, 0};
-    std::memset(rig.nimbo->parameterBlock + 320, 0xEE, 1680);
-    std::memcpy(rig.nimbo->parameterBlock + 164, Bytes().i32(7).data().data(), 4);
+    std::memset(rig.protocol->parameterBlock + 320, 0xEE, 1680);
+    std::memcpy(rig.protocol->parameterBlock + 164, Bytes().i32(7).data().data(), 4);
     QuickMeasureSettings& s = rig.device->quickMeasureSettings;
     s.voltage = 80.0f;
     s.time = 500;
@@ -471,11 +471,11 @@ TEST(NimboCommands, QuickMeasureSelectsTheGeometryAndRunsTheCheck) {
     rig.instrument.SendBlock(std::vector<uint8_t>(4096, 0x42));
     rig.instrument.Send(Bytes().text("GO", 2).i32(6).text("ST", 2));
     const int16_t list[] = {1, 2, 3, 4, 5};
-    EXPECT_EQ(rig.nimbo->QuickMeasure(list, false, 3, 2), 0); // "ST" inside a measurement
+    EXPECT_EQ(rig.protocol->QuickMeasure(list, false, 3, 2), 0); // "ST" inside a measurement
     ASSERT_TRUE(rig.instrument.Done());
     EXPECT_EQ(rig.view.bar.maximum, 7);
     EXPECT_EQ(rig.view.bar.highest, 2); // "+-" and "OK" both advance
-    EXPECT_EQ(rig.nimbo->rawRecords[0][0], 0x42);
+    EXPECT_EQ(rig.protocol->rawRecords[0][0], 0x42);
 
     const auto& electrodes = rig.instrument.bytesReceived.at(0);
     EXPECT_EQ(testsupport::le16(electrodes, 2 + 2 * 4), 5);
@@ -499,32 +499,33 @@ TEST(NimboCommands, QuickMeasureSelectsTheGeometryAndRunsTheCheck) {
     EXPECT_EQ(g[2000 - 1], 0);
 }
 
-TEST(NimboCommands, CheckRunAndCommandTableSizes) {
-    NimboRig rig;
+TEST(WifiCommands, CheckRunAndCommandTableSizes) {
+    WifiRig rig;
     rig.instrument.Command(32).Send(Bytes().text("GO", 2).i32(4).text("OK", 2));
     rig.instrument.SendBlock(std::vector<uint8_t>(10, 1));
     rig.instrument.Send(Bytes().text("GO", 2).i32(6).text("+-", 2).text("ST", 2));
-    EXPECT_EQ(rig.nimbo->RunCheck(), 0); // an unknown inner token ends the run
+    EXPECT_EQ(rig.protocol->RunCheck(), 0); // an unknown inner token ends the run
     rig.instrument.Command(32).Send(Bytes().text("GO", 2).i32(4).text("OK", 2));
     rig.instrument.SendBlock(std::vector<uint8_t>(10, 1)).Send(Bytes().text("ST", 2));
-    EXPECT_EQ(rig.nimbo->RunCheck(), 4);
+    EXPECT_EQ(rig.protocol->RunCheck(), 4);
 
     rig.instrument.Command(37).Expect(6).Prompt(); // the int16 1 even for 0
     rig.instrument.Command(41).Expect(2 + 46).Prompt();
     for (int k = 0; k < 20; ++k)
         rig.instrument.Command(43).Expect(4).Send(Bytes().f64(k + 0.5)).Prompt();
     rig.instrument.Command(43).Expect(4).Send(Bytes().f64(12.25)).Prompt();
-    rig.nimbo->SetMode(0);
-    rig.nimbo->ReleaseElectrodes();
-    rig.nimbo->ReadChannelValues();
-    rig.nimbo->ReadBattery();
+    rig.protocol->SetMode(0);
+    rig.protocol->ReleaseElectrodes();
+    rig.protocol->ReadChannelValues();
+    rig.protocol->ReadBattery();
     EXPECT_TRUE(rig.instrument.Done());
     EXPECT_TRUE(rig.instrument.problems.empty());
     const auto& got = rig.instrument.bytesReceived;
     EXPECT_EQ(testsupport::le16(got[0], 4), 1);
     EXPECT_EQ(got[1], Join({1, 0}, std::vector<uint8_t>(46, 0)));
     EXPECT_EQ(testsupport::le32(got[2 + 19], 0), 19u);
-    const std::vector<uint8_t> r19(rig.nimbo->rawRecords[19], rig.nimbo->rawRecords[19] + 4096);
+    const std::vector<uint8_t> r19(rig.protocol->rawRecords[19],
+                                   rig.protocol->rawRecords[19] + 4096);
     EXPECT_EQ(testsupport::lef64(r19, 832), 19.5);
     EXPECT_FLOAT_EQ(rig.device->batteryValue, 12.25f);
     EXPECT_EQ(rig.hooks.cursorDepth, 0);

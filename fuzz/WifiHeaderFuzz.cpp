@@ -12,13 +12,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static auto store = std::make_unique<Sequence>();
     if (size == 0)
         return 0;
-    std::vector<uint8_t> block(nimbo::kParameterBlockSize);
+    std::vector<uint8_t> block(wifi::kParameterBlockSize);
     for (size_t i = 0; i < block.size(); ++i)
         block[i] = data[i % size];
 
     AcquisitionHeader header{};
     const char name[12] = "FUZZ0000001";
-    const bool moving = BuildNimboHeader(block.data(), name, header);
+    const bool moving = BuildWifiHeader(block.data(), name, header);
 
     if (moving) {
         (void)BuildMovingArraySets(block.data(), *store);
