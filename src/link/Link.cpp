@@ -48,14 +48,6 @@ int BaudRateForConnection(int connectionCode) {
     return connectionCode < kConnectionUsb ? 115200 : 273000;
 }
 
-size_t MemoryStream::Read(uint8_t* out, size_t count) {
-    const size_t n = std::min(count, data_.size() - position_);
-    if (n > 0)
-        std::memcpy(out, data_.data() + position_, n);
-    position_ += n;
-    return n;
-}
-
 Link::Link() = default;
 Link::~Link() = default;
 

@@ -2,6 +2,7 @@
 // The link interface: one object over the physical link to the instrument
 // (USB, serial line or TCP/IP), with the command handshake, the prompt wait
 // and the numbered, checksummed block transfers that all links share.
+#include "link/MemoryStream.h"
 #include "link/UiHooks.h"
 
 #include <cstddef>
@@ -33,28 +34,6 @@ constexpr size_t kTransferLimit = 16u * 1024u * 1024u;
 
 // Baud rate the session passes to Open for a connection code.
 int BaudRateForConnection(int connectionCode);
-
-// A growable in-memory byte stream with a read position.
-class MemoryStream {
-public:
-    void Clear() {
-        data_.clear();
-        position_ = 0;
-    }
-    void Write(const uint8_t* data, size_t count) {
-        data_.insert(data_.end(), data, data + count);
-        position_ = data_.size();
-    }
-    size_t Read(uint8_t* out, size_t count);
-    void Seek(size_t position) { position_ = position < data_.size() ? position : data_.size(); }
-    size_t Size() const { return data_.size(); }
-    size_t Position() const { return position_; }
-    const uint8_t* Data() const { return data_.data(); }
-
-private:
-    std::vector<uint8_t> data_;
-    size_t position_ = 0;
-};
 
 class Link {
 public:
