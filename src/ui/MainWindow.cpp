@@ -29,8 +29,6 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
-#include <algorithm>
-
 namespace {
 
 constexpr int kClientWidth = 1040;
