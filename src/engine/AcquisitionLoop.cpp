@@ -93,9 +93,25 @@ int SessionEngine::RunAcquisitionSteps(bool viewOnly) {
     }
 }
 
+int SessionEngine::StartStepFailed(int error, const char* stage) {
+    if (!link_)
+        return error;
+    std::string fault = link_->Fault();
+    if (fault.empty() && !LinkOpen())
+        fault = kFaultClosed;
+    if (fault.empty())
+        return error;
+    // The content was not at fault: say what happened to the link.
+    linkFault = fault;
+    faultStage_ = stage;
+    return RunLinkFault;
+}
+
 int SessionEngine::RunStartLive() {
     view_.SetReceiving(true);
     PumpMessages();
+    linkFault.clear();
+    link_->ClearFault();
     try {
         link_->ReadBuffer(instrumentWord, kInstrumentWordSize);
         std::memset(acquisitionName, 0, sizeof acquisitionName);
@@ -104,16 +120,16 @@ int SessionEngine::RunStartLive() {
         // The Wi-Fi generation builds the header (name included) itself.
         std::memcpy(device_->acquisitionName, acquisitionName, sizeof acquisitionName);
     } catch (const LinkError&) {
-        return RunHeaderError;
+        return StartStepFailed(RunHeaderError, "header");
     }
 
     view_.SetStatus("Receiving header...");
     ProtocolGeneration& protocol = *device_->protocol;
     try {
         if (protocol.ReadHeader(device_->header) == 0)
-            return RunHeaderError;
+            return StartStepFailed(RunHeaderError, "header");
     } catch (const LinkError&) {
-        return RunHeaderError;
+        return StartStepFailed(RunHeaderError, "header");
     }
     view_.SetSectionTabsVisible(device_->movingArrayMode != 1);
 
@@ -121,7 +137,7 @@ int SessionEngine::RunStartLive() {
     // A sequence longer than the table (or empty) cannot be followed.
     const int64_t length = h.SequenceLength();
     if (length < 1 || length > kMaxQuadripoles)
-        return RunHeaderError;
+        return StartStepFailed(RunHeaderError, "header");
     firstQuadripole = h.firstQuadripole;
     lastQuadripole = h.lastQuadripole;
     quadripoleCount = int32_t(length);
@@ -131,9 +147,9 @@ int SessionEngine::RunStartLive() {
     try {
         const int32_t sets = protocol.ReadSequenceSets();
         if (sets <= 0)
-            return sets;
+            return StartStepFailed(sets, sets == RunNodeSetError ? "node set" : "quadripole set");
     } catch (const LinkError&) {
-        return RunHeaderError;
+        return StartStepFailed(RunHeaderError, "sequence sets");
     }
 
     const std::tm now = LocalTimeNow();

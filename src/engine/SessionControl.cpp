@@ -61,14 +61,16 @@ int SessionEngine::WaitForStart() {
         PumpMessages();
         if (!usable())
             return 0;
-        if (link_->ReadByteTimed(acq::kStartPollMs) != acq::kStart)
+        // Other bytes are dropped in bulk: a chattering or flooding peer
+        // must not outpace the scan.
+        if (!link_->WaitForByte(acq::kStart, acq::kStartPollMs))
             continue;
         // 'S' seen: now the instrument's ready byte.
         for (;;) {
             PumpMessages();
             if (!usable())
                 return 0;
-            if (link_->ReadByteTimed(acq::kStartPollMs) == acq::kReady)
+            if (link_->WaitForByte(acq::kReady, acq::kStartPollMs))
                 break;
         }
         link_->WriteBuffer(acq::kStartAck, 2);
@@ -100,7 +102,8 @@ void SessionEngine::ReportResult(int result) {
         PumpMessages();
         return;
     }
-    const std::string message = RunResultMessage(result);
+    const std::string message = result == RunLinkFault ? LinkFaultMessage(faultStage_, linkFault)
+                                                       : RunResultMessage(result);
     if (!message.empty())
         view_.ShowError(message);
 }
@@ -141,20 +144,40 @@ void SessionEngine::StartSession(bool viewOnly) {
         if (!link_ && linkFactory)
             link_ = linkFactory(code);
         int state = 0;
+        openFailure.clear();
+        openFailureFinal_ = false;
         if (link_) {
+            // A station left waiting retries on its own: one message box is
+            // enough, the status strip says the rest.
+            link_->showOpenFailures = openFailures == 0;
             try {
                 state = link_->Open(code, baud, settings_.ipAddress, false, "", 0);
             } catch (const LinkError& e) {
                 view_.ShowError(e.what());
                 state = 0;
             }
+            if (state <= 0) {
+                openFailure = link_->FailureReason();
+                openFailureFinal_ = link_->FailureIsFinal();
+            }
         }
         if (state <= 0) {
-            view_.SetStatus("");
+            if (openFailure.empty()) {
+                openFailures = 0;
+                view_.SetStatus("");
+            } else {
+                ++openFailures;
+                view_.SetStatus(
+                    "No link: " + openFailure +
+                    (openFailureFinal_
+                         ? std::string()
+                         : "; trying again in " + std::to_string(kOpenRetryMs / 1000) + " s"));
+            }
             PumpMessages();
             sessionActive = false;
             return;
         }
+        openFailures = 0;
         link_->SetLatency(20);
         view_.SetPortPicture(ConnectionPictureIndex(code, UsbCount()), link_->VersionText());
         view_.SetStatus("");

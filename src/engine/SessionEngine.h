@@ -16,6 +16,10 @@
 #include <string>
 #include <vector>
 
+// How long the window and the recorder wait before they try to open a link
+// that failed to open.
+constexpr int kOpenRetryMs = 5000;
+
 // The rho of a slot that received nothing (bit pattern 0xF2E33123).
 constexpr float NoDataValue = -9e30f;
 
@@ -77,6 +81,17 @@ public:
     int runsDone = 0;
     // Ends the session after this many runs (0: go on waiting for Start).
     int maxRuns = 0;
+    // Why the link could not be opened, in words; empty after a success or
+    // a cancelled prompt.
+    std::string openFailure;
+    // The caller should try to open the link again in a while (the window
+    // and the recorder do): it failed, and trying again may help.
+    bool RetryWanted() const { return !openFailure.empty() && !openFailureFinal_; }
+    // Failed opens in a row; the first shows its message box, later ones
+    // only the status.
+    int openFailures = 0;
+    // The link fault that ended the last run's start, in words.
+    std::string linkFault;
     char acquisitionName[12] = {};
     uint8_t instrumentWord[4] = {};
     std::string binFileName;
@@ -105,6 +120,8 @@ public:
     int64_t runStartTime = 0;
 
 private:
+    bool openFailureFinal_ = false;
+    std::string faultStage_;
     enum class BatchOutcome { Ready, Discarded, LinkLost, Ended };
 
     int ConnectionCode() const { return settings_.connectionCode; }
@@ -130,6 +147,10 @@ private:
     bool LinkReadable() const {
         return link_ && (link_->GetState() > 0 || link_->InputCount() > 0);
     }
+
+    // RunLinkFault when the link failed under a start step (and keeps the
+    // fault for the message), else the step's own error.
+    int StartStepFailed(int error, const char* stage);
 
     BatchOutcome ObtainLiveBatch();
     BatchOutcome ObtainReplayBatch(bool viewOnly, int& result);

@@ -16,6 +16,8 @@ std::string RunResultMessage(int result) {
         return "Error in node set !";
     case RunQuadripoleSetError:
         return "Error in quadripole set !";
+    case RunLinkFault:
+        return LinkFaultMessage("", "");
     case RunFileMismatch:
         return "Number of data points in the BIN file is different\nthan the one defined in the "
                "HEQ file !";
@@ -24,6 +26,13 @@ std::string RunResultMessage(int result) {
     default:
         return "Error !";
     }
+}
+
+std::string LinkFaultMessage(const std::string& stage, const std::string& fault) {
+    std::string text = "Link fault";
+    if (!stage.empty())
+        text += " while receiving the " + stage;
+    return text + ": " + (fault.empty() ? std::string("link lost") : fault);
 }
 
 std::string RunResultName(int result) {
@@ -38,6 +47,8 @@ std::string RunResultName(int result) {
         return "node-set-error";
     case RunQuadripoleSetError:
         return "quadripole-set-error";
+    case RunLinkFault:
+        return "link-fault";
     case RunFileMismatch:
         return "file-mismatch";
     case RunFileError:

@@ -13,6 +13,9 @@ enum RunResult : int32_t {
     RunHeaderError = -2,
     RunNodeSetError = -3,
     RunQuadripoleSetError = -4,
+    // The link failed while the header or the sets came (closed, silent,
+    // wedged); the engine keeps the fault in words.
+    RunLinkFault = -5,
     RunFileMismatch = -10,
     RunFileError = -15,
     RunClosing = -20,
@@ -20,6 +23,10 @@ enum RunResult : int32_t {
 
 // The message box text for a result; empty when none is shown.
 std::string RunResultMessage(int result);
+// The message for a link fault during the start of a run: what was being
+// received and what happened to the link, e.g. "Link fault while receiving
+// the header: link closed".
+std::string LinkFaultMessage(const std::string& stage, const std::string& fault);
 // A short name for a result ("completed", "link lost", ...), for logs and
 // exit codes of the recorder.
 std::string RunResultName(int result);

@@ -15,6 +15,16 @@ constexpr int kTotalLengthTimeoutMs = 300000;
 constexpr int kIdentityLineTimeoutMs = 15000;
 constexpr int64_t kIdentityPollLimitMs = 15000;
 constexpr int kBadRequestsBeforeCursorRestore = 5;
+// A noisy cable damages a block now and then, rarely twice running; this
+// many failures of the same block in a row means the peer is wedged.
+constexpr int kBadBlocksLimit = 32;
+constexpr int kSyncAnswersLimit = 100;
+// Echoes of the instrument's bytes before its 0x00; more is a flood.
+constexpr int kSyncEchoLimit = 4096;
+constexpr int kDiscardWaitMs = 200;
+// Longest a wait for input sleeps before it looks at the clock and the link
+// again; input, a click or a disconnect wake it sooner.
+constexpr int kAwaitSliceMs = 100;
 
 uint16_t NextSequence(uint16_t seq) {
     return seq == 127 ? 1 : uint16_t(seq + 1);
@@ -57,6 +67,11 @@ int Link::WriteBuffer(const uint8_t* data, int count) {
     return 0;
 }
 
+void Link::Fail(const char* portText, const std::string& fault) {
+    fault_ = fault;
+    throw LinkError(portText);
+}
+
 void Link::SetState(int state) {
     state_ = state;
 }
@@ -65,6 +80,34 @@ int Link::GetState() {
 }
 void Link::SetLatency(int) {}
 
+void Link::AwaitInput(int) {
+    PumpMessages();
+}
+
+bool Link::WaitForByte(uint8_t wanted, int timeoutMs) {
+    const int64_t start = ActiveUiHooks().TickMs();
+    for (;;) {
+        // What is already here goes in one pass, without a wait per byte.
+        for (int waiting = InputCount(); waiting > 0; --waiting) {
+            const int b = PollByte();
+            if (b == wanted)
+                return true;
+            if (b < 0)
+                break;
+        }
+        const int64_t left = timeoutMs - (ActiveUiHooks().TickMs() - start);
+        if (left < 0)
+            return false;
+        // The link's own timed read is the wait: it sleeps until a byte
+        // comes, the link closes or the time is up.
+        const int b = ReadByteTimed(int(left));
+        if (b == wanted)
+            return true;
+        if (b < 0)
+            return false;
+    }
+}
+
 bool Link::WaitClosed() {
     return false;
 }
@@ -72,7 +115,7 @@ bool Link::WaitClosed() {
 bool Link::ReadLine(std::string& line, int maxChars, int timeoutMs) {
     line.clear();
     if (!IsOpen())
-        throw LinkError("Port err. getstring");
+        Fail("Port err. getstring", kFaultClosed);
     while (int(line.size()) < maxChars) {
         uint8_t b = 0;
         if (ReadBufferTimed(&b, 1, timeoutMs) != 1) {
@@ -99,14 +142,14 @@ void Link::PutByteRetrying(uint8_t b) {
     while (PutByte(b) == -1) {
         PumpMessages();
         if (!IsOpen())
-            throw LinkError("Port err. Setcmd");
+            Fail("Port err. Setcmd", kFaultClosed);
     }
 }
 
 bool Link::SendCommand(uint8_t command, int timeoutMs) {
     WaitCursor cursor;
     if (!IsOpen())
-        throw LinkError("Port err. Setcmd");
+        Fail("Port err. Setcmd", kFaultClosed);
     FlushInput();
 
     // Wake the instrument: it echoes '@' once it listens.
@@ -151,7 +194,7 @@ bool Link::WaitForText(const std::string& text) {
     std::string collected;
     for (;;) {
         if (InputCount() <= 0) {
-            PumpMessages();
+            AwaitInput(kAwaitSliceMs);
             if (!IsOpen())
                 return WaitClosed();
             // Silence for this long counts as the prompt: callers go on.
@@ -175,11 +218,11 @@ int Link::ReadBytes(uint8_t* buf, int count, int timeoutMs) {
     int got = 0;
     for (; got < count; ++got) {
         if (!IsOpen())
-            throw LinkError(ReadErrorText());
+            Fail(ReadErrorText(), kFaultClosed);
         const int b = ReadByteTimed(timeoutMs);
         if (b < 0) {
             if (!IsOpen())
-                throw LinkError(ReadErrorText());
+                Fail(ReadErrorText(), kFaultClosed);
             break;
         }
         buf[got] = uint8_t(b);
@@ -194,7 +237,7 @@ bool Link::ReadIdentity(std::string& second, std::string& first) {
         const int64_t start = ActiveUiHooks().TickMs();
         for (;;) {
             if (!IsOpen())
-                throw LinkError(ReadErrorText());
+                Fail(ReadErrorText(), kFaultClosed);
             WriteByte('@');
             if (ReadByteTimed(IdentityPollMs()) == '@')
                 break;
@@ -231,11 +274,12 @@ void Link::ReceiveToStream(ProgressBar* bar, Indicator* indicator) {
     WaitCursor cursor;
     transfer.Clear();
     if (!IsOpen())
-        throw LinkError("Port err. xbtCload");
+        Fail("Port err. xbtCload", kFaultClosed);
     ClearOutput();
 
-    // Synchronise on a 0x00 echo.
-    for (;;) {
+    // Synchronise on a 0x00 echo. A peer that never gives it (a flood, a
+    // wrong device) must not hold the session for ever.
+    for (int attempt = 1;; ++attempt) {
         FlushInput();
         WriteByte(0x00);
         const int e = ReadByte();
@@ -244,7 +288,10 @@ void Link::ReceiveToStream(ProgressBar* bar, Indicator* indicator) {
         // A link that answers a lost connection with -1 rather than an
         // error (TCP/IP) would keep this loop spinning.
         if (e < 0)
-            throw LinkError(ReadErrorText());
+            Fail(ReadErrorText(), LostOrTimedOut());
+        if (attempt >= kSyncAnswersLimit)
+            Fail("Port err. xbtCload", "the instrument did not synchronise (" +
+                                           std::to_string(attempt) + " wrong answers)");
     }
     uint16_t seq = 1;
 
@@ -252,6 +299,12 @@ void Link::ReceiveToStream(ProgressBar* bar, Indicator* indicator) {
     int32_t total = 0;
     if (ReadBufferTimed(totalBytes, 4, kTotalLengthTimeoutMs) >= 4)
         total = le::getI32(totalBytes);
+    // A damaged or hostile total must not drive the arithmetic below. One
+    // that is merely larger than the caller's buffer is still received, so
+    // that the dialogue stays in step, and refused afterwards.
+    if (total < 0 || size_t(total) > kTransferLimit)
+        Fail("Port err. xbtCload", "the instrument announced a transfer of " +
+                                       std::to_string(total) + " bytes");
     if (bar) {
         bar->SetMinimum(0);
         bar->SetMaximum(total == 0 ? kBlockMaxData : total);
@@ -259,6 +312,14 @@ void Link::ReceiveToStream(ProgressBar* bar, Indicator* indicator) {
     }
 
     uint8_t block[kBlockMaxData];
+    int badInARow = 0;
+    auto countBad = [&] {
+        if (indicator)
+            indicator->Show();
+        if (++badInARow >= kBadBlocksLimit)
+            Fail("Port err. xbtCload",
+                 "the instrument sent " + std::to_string(badInARow) + " bad blocks in a row");
+    };
     for (;;) {
         // Ask for block seq until the instrument echoes the right number.
         for (;;) {
@@ -266,30 +327,42 @@ void Link::ReceiveToStream(ProgressBar* bar, Indicator* indicator) {
             WriteWord(*this, seq);
             if (ReadWord(*this) == seq)
                 break;
+            countBad();
         }
-        int len = ReadWord(*this) >> 6;
-        if (len > kBlockMaxData)
-            len = total >= kBlockMaxData ? kBlockMaxData : total;
-        if (len <= 0)
+        const int len = ReadWord(*this) >> 6;
+        if (len == 0)
             break;
+        if (len > kBlockMaxData) {
+            // No block is that long: the length word is damaged, and the
+            // bytes that follow cannot be framed. Let what the instrument
+            // sends for it go by, then ask for the same block again.
+            uint8_t scratch[kBlockMaxData + 2];
+            ReadBufferTimed(scratch, int(sizeof scratch), kDiscardWaitMs);
+            countBad();
+            if (total < 1)
+                break;
+            continue;
+        }
         uint8_t lenBytes[2];
         le::put16(lenBytes, uint16_t(len));
         ReadBuffer(block, len);
         const uint16_t sum = uint16_t(Checksum16(lenBytes, 2) + Checksum16(block, size_t(len)));
         const uint16_t check = ReadWord(*this);
         if (check == sum) {
+            badInARow = 0;
             if (indicator)
                 indicator->Hide();
             seq = NextSequence(seq);
             Advance(bar, len);
             if (transfer.Size() + size_t(len) > kTransferLimit)
-                throw LinkError("Port err. xbtCload");
+                Fail("Port err. xbtCload",
+                     "the instrument sent more than " + std::to_string(kTransferLimit) + " bytes");
             transfer.Write(block, size_t(len));
             PumpMessages();
             total -= len;
-        } else if (indicator) {
+        } else {
             // Same seq again: the instrument resends the block.
-            indicator->Show();
+            countBad();
         }
         if (total < 1)
             break;
@@ -340,13 +413,16 @@ void Link::SendFromStream(ProgressBar* bar, Indicator* indicator) {
     int64_t remaining = int64_t(transfer.Size());
 
     // Echo everything until the instrument's 0x00.
-    for (;;) {
+    for (int echoed = 1;; ++echoed) {
         const int e = ReadByte();
         if (e < 0)
-            throw LinkError(ReadErrorText());
+            Fail(ReadErrorText(), LostOrTimedOut());
         WriteByte(uint8_t(e));
         if (e == 0x00)
             break;
+        if (echoed >= kSyncEchoLimit)
+            Fail("Port err. xbtCload", "the instrument did not synchronise (" +
+                                           std::to_string(echoed) + " bytes without its 0)");
     }
     uint16_t seq = 1;
     uint16_t prev = 1;
@@ -388,6 +464,9 @@ void Link::SendFromStream(ProgressBar* bar, Indicator* indicator) {
                 indicator->Hide();
         } else {
             ++failures;
+            if (failures >= kBadBlocksLimit)
+                Fail("Port err. xbtCload", "the instrument sent " + std::to_string(failures) +
+                                               " bad block requests in a row");
             if (failures >= kBadRequestsBeforeCursorRestore) {
                 cursor.Restore();
                 PumpMessages();

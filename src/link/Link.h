@@ -26,6 +26,10 @@ constexpr int kConnectionWifiInstrument = 200;
 constexpr int kLinkClosed = 0;
 constexpr int kLinkFailed = -1;
 
+// Faults in words (see Link::Fault).
+constexpr const char* kFaultClosed = "link closed";
+constexpr const char* kFaultTimedOut = "link timed out";
+
 constexpr int kBlockMaxData = 528;
 // A single transfer larger than this is refused: the largest real one (the
 // quadripole set) is far smaller, and a damaged length must not make the
@@ -101,12 +105,19 @@ public:
     virtual std::string LinkName() = 0;
     virtual std::string VersionText() = 0;
 
+    // Drops received bytes until wanted arrives (and is consumed); true when
+    // it came within timeoutMs, false on a time-out or a closed link. Runs
+    // of other bytes go in one pass, so a flood cannot outpace the scan.
+    bool WaitForByte(uint8_t wanted, int timeoutMs);
+
     // ---- shared operations ----------------------------------------------
     // Receives one block transfer and copies it into dest, which holds
     // capacity bytes. Returns the bytes copied; 0 when dest is null, and 0
     // (after the "Err. Buffer" message, dest untouched) when the transfer is
     // larger than dest.
     int ReceiveBlocks(uint8_t* dest, size_t capacity, ProgressBar* bar, Indicator* indicator);
+    // Receives one transfer into `transfer`. A negative total, or one
+    // beyond kTransferLimit, is refused with LinkError before any block.
     void ReceiveToStream(ProgressBar* bar, Indicator* indicator);
     void SendBlocks(const uint8_t* data, int count, ProgressBar* bar, Indicator* indicator);
     void SendFromStream(ProgressBar* bar, Indicator* indicator);
@@ -116,8 +127,29 @@ public:
     // The data of the last block transfer.
     MemoryStream transfer;
 
+    // Why the last Open failed, in words ("connection refused", "no such
+    // device /dev/ttyUSB0"); empty after a success or a cancelled prompt.
+    const std::string& FailureReason() const { return failureReason_; }
+    // What went wrong on the link in words ("link closed", "link timed
+    // out", "the instrument sent 32 bad blocks in a row"): set when an
+    // operation raises LinkError, kept until ClearFault. The session asks
+    // for it to tell a link fault from bad content.
+    const std::string& Fault() const { return fault_; }
+    void ClearFault() { fault_.clear(); }
+
+    // Why the last Open failed when trying again cannot help (a malformed
+    // address); the caller should not retry on its own.
+    bool FailureIsFinal() const { return failureFinal_; }
+    // Whether Open shows its failure in a message box. Automatic retries
+    // turn it off so that a station left waiting does not pile up boxes.
+    bool showOpenFailures = true;
+
 protected:
     bool IsOpen() { return GetState() > 0; }
+    // Waits until input may have arrived, the link may have changed or an
+    // event was handled, for at most maxMs. Links whose input comes through
+    // the event loop sleep there; the default pumps once.
+    virtual void AwaitInput(int maxMs);
     // What WaitForText does when it finds the link closed: false for serial
     // and TCP/IP; the USB link raises instead.
     virtual bool WaitClosed();
@@ -128,7 +160,15 @@ protected:
     // The time-out of one '@' poll of ReadIdentity.
     virtual int IdentityPollMs() const { return 200; }
 
+    // Records the fault in words and raises LinkError with portText.
+    [[noreturn]] void Fail(const char* portText, const std::string& fault);
+    // The fault for a wait that ended without its data: closed or timed out.
+    std::string LostOrTimedOut() { return IsOpen() ? kFaultTimedOut : kFaultClosed; }
+
     int state_ = kLinkClosed;
+    std::string failureReason_;
+    bool failureFinal_ = false;
+    std::string fault_;
 
 private:
     void PutByteRetrying(uint8_t b);

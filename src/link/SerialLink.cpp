@@ -11,6 +11,8 @@ constexpr int kIdentityEscapePoll = 20;
 constexpr int kIdentityFastBaud = 38400;
 constexpr int kIdentityReadMs = 5000;
 
+constexpr int kWakeSliceMs = 100;
+
 } // namespace
 
 SerialLink::SerialLink(const std::string& devicePath)
@@ -26,6 +28,17 @@ SerialLink::SerialLink(const std::string& devicePath)
 }
 
 SerialLink::~SerialLink() = default;
+
+std::string SerialLink::PortLabel(int portNumber) const {
+#ifdef _WIN32
+    // Windows users know their ports as "COM n".
+    if (control_->DeviceName() == SerialDeviceForPort(portNumber))
+        return "COM " + std::to_string(portNumber);
+#else
+    (void)portNumber;
+#endif
+    return control_->DeviceName();
+}
 
 int SerialLink::InputCount() {
     return IsOpen() ? control_->InputCount() : -1;
@@ -62,9 +75,19 @@ void SerialLink::FlushInput() {
     }
 }
 
+void SerialLink::AwaitInput(int maxMs) {
+    control_->WaitForEvents(maxMs);
+}
+
+std::string SerialLink::LostText() const {
+    if (control_->DeviceLost())
+        return "serial device " + control_->DeviceName() + " lost (" + control_->ErrorText() + ")";
+    return kFaultClosed;
+}
+
 int SerialLink::ReadByte() {
     if (!IsOpen())
-        throw LinkError("Port err. Getcom");
+        Fail("Port err. Getcom", LostText());
     PumpMessages();
     for (;;) {
         if (InputCount() >= 1) {
@@ -73,15 +96,15 @@ int SerialLink::ReadByte() {
                 return b;
         }
         if (!IsOpen())
-            throw LinkError("Port err. Getcom");
-        PumpMessages();
+            Fail("Port err. Getcom", LostText());
+        AwaitInput(kWakeSliceMs);
     }
 }
 
 void SerialLink::WriteByte(uint8_t b) {
     for (;;) {
         if (!IsOpen())
-            throw LinkError("Port err. putcom");
+            Fail("Port err. putcom", LostText());
         PumpMessages();
         if (PutByte(b) != -1)
             break;
@@ -90,8 +113,8 @@ void SerialLink::WriteByte(uint8_t b) {
     // at line pace.
     while (OutputCount() != 0) {
         if (!IsOpen())
-            throw LinkError("Port err.");
-        PumpMessages();
+            Fail("Port err.", LostText());
+        AwaitInput(kWakeSliceMs);
     }
     if (byteDelayMs_ > 0)
         ActiveUiHooks().SleepMs(byteDelayMs_);
@@ -128,15 +151,24 @@ int SerialLink::Open(int connection, int baudRate, const std::string& address, b
     state_ = kLinkClosed;
     SetBaudRate(baudRate);
 
+    failureReason_.clear();
+    failureFinal_ = false;
     if (!ActiveUiHooks().Confirm("Communication",
-                                 "Connect Serial link < COM " + std::to_string(connection) +
+                                 "Connect Serial link < " + PortLabel(connection) +
                                      " > between computer and VARMEX/KELDO,\nthen press "
                                      "< OK > button")) {
         state_ = kLinkFailed;
         return 0;
     }
 
-    if (control_->Open() > 0) {
+    if (control_->Open() <= 0) {
+        // Say which device and why: a wrong path or a missing permission is
+        // otherwise indistinguishable from an instrument that is off.
+        failureReason_ =
+            "cannot open serial device " + control_->DeviceName() + ": " + control_->ErrorText();
+        if (showOpenFailures)
+            ActiveUiHooks().ShowMessage(failureReason_);
+    } else {
         state_ = kLinkFailed;
         SetDtr(0);
         SetRts(0);
@@ -153,8 +185,10 @@ int SerialLink::Open(int connection, int baudRate, const std::string& address, b
             if (GetDsr() == 0)
                 return 0;
         }
-        if (control_->DeviceLost())
+        if (control_->DeviceLost()) {
+            failureReason_ = LostText();
             return 0;
+        }
         state_ = connection;
 
         if (!address.empty()) {
@@ -162,11 +196,14 @@ int SerialLink::Open(int connection, int baudRate, const std::string& address, b
             const ModemDialler::Result dial = modem.Dial(address, modemInit);
             if (dial == ModemDialler::Result::Refused) {
                 // Dropping DTR makes the modem hang up.
+                failureReason_ = "the modem did not connect to " + address;
                 Close();
                 return 0;
             }
-            if (dial != ModemDialler::Result::Connected)
+            if (dial != ModemDialler::Result::Connected) {
+                failureReason_ = "the modem dialogue for " + address + " failed";
                 return 0;
+            }
             SleepSeconds(1);
         }
     }
@@ -184,7 +221,7 @@ bool SerialLink::ReadIdentity(std::string& second, std::string& first) {
         int savedBaud = GetBaudRate();
         for (;;) {
             if (!IsOpen())
-                throw LinkError(ReadErrorText());
+                Fail(ReadErrorText(), LostText());
             ++poll;
             if (poll == kIdentityFastPoll) {
                 // The instrument may still run at the other rate it knows.

@@ -59,7 +59,14 @@ public:
 
     SerialPortAdapter& Control() { return *control_; }
 
+protected:
+    void AwaitInput(int maxMs) override;
+
 private:
+    // The port as the prompt names it: the device path ("COM n" on Windows).
+    std::string PortLabel(int portNumber) const;
+    // The fault of a link found closed: a lost device names itself.
+    std::string LostText() const;
     // Writes a modem command in one piece.
     void ModemWrite(const std::string& text);
 

@@ -9,9 +9,9 @@
 
 namespace {
 
-// Longest the control sleeps in the device between two pumps while it
-// waits: short enough for the window, long enough not to spin.
-constexpr int kIdleSliceMs = 2;
+// Longest a wait sleeps before it looks at the clock and the link again;
+// input, a click or a lost device wake it sooner.
+constexpr int kWakeSliceMs = 100;
 
 QSerialPort::Parity ToQtParity(int p) {
     switch (p) {
@@ -160,6 +160,7 @@ int SerialPortAdapter::Open() {
     port_->setPortName(QString::fromStdString(DeviceName()));
     if (!port_->open(QIODevice::ReadWrite))
         return -1;
+    port_->setReadBufferSize(kSerialReadBufferLimit);
     ApplyLine();
     SetDtr(dtr_);
     SetRts(rts_);
@@ -172,20 +173,32 @@ void SerialPortAdapter::Close() {
     port_->clearError();
 }
 
-void SerialPortAdapter::Service(int waitMs) {
+std::string SerialPortAdapter::ErrorText() const {
+    return port_->errorString().toStdString();
+}
+
+void SerialPortAdapter::Service() {
     if (!port_->isOpen() || deviceLost_)
         return;
-    // Takes in what arrived and passes on what is queued.
-    port_->waitForReadyRead(waitMs);
+    // Takes in what arrived and passes on what is queued, without waiting;
+    // a full read buffer is left alone until it has been read.
+    if (port_->bytesAvailable() < kSerialReadBufferLimit)
+        port_->waitForReadyRead(0);
     if (port_->error() == QSerialPort::TimeoutError)
         port_->clearError();
+}
+
+void SerialPortAdapter::WaitForEvents(int maxMs) {
+    // The port's notifiers are events: the sleep ends when bytes arrive,
+    // when queued bytes have left, or when the device fails.
+    ActiveUiHooks().WaitForEvents(maxMs);
 }
 
 int SerialPortAdapter::InputCount() {
     if (!port_->isOpen())
         return 0;
     if (port_->bytesAvailable() == 0)
-        Service(kIdleSliceMs);
+        Service();
     return int(std::min<qint64>(port_->bytesAvailable(), INT32_MAX));
 }
 
@@ -193,7 +206,7 @@ int SerialPortAdapter::OutputCount() {
     if (!port_->isOpen())
         return 0;
     if (port_->bytesToWrite() > 0 && !deviceLost_) {
-        port_->waitForBytesWritten(kIdleSliceMs);
+        port_->waitForBytesWritten(0);
         if (port_->error() == QSerialPort::TimeoutError)
             port_->clearError();
     }
@@ -204,7 +217,7 @@ int SerialPortAdapter::ReadByte() {
     if (!port_->isOpen())
         return -1;
     if (port_->bytesAvailable() == 0)
-        Service(0);
+        Service();
     char c = 0;
     return port_->getChar(&c) ? uint8_t(c) : -1;
 }
@@ -217,21 +230,26 @@ int SerialPortAdapter::ReadByteTimed(int timeoutMs) {
 int SerialPortAdapter::ReadByteBufferTimed(uint8_t* buf, int count, int timeoutMs) {
     if (!port_->isOpen() || count <= 0)
         return 0;
+    // Bytes are taken as they come, so that a read larger than the port's
+    // buffer still completes.
     const int64_t start = ActiveUiHooks().TickMs();
+    int got = 0;
     for (;;) {
-        if (port_->bytesAvailable() < count)
-            Service(0);
-        if (port_->bytesAvailable() >= count || deviceLost_)
+        if (port_->bytesAvailable() < count - got)
+            Service();
+        const qint64 n = std::min<qint64>(port_->bytesAvailable(), count - got);
+        if (n > 0)
+            got += int(std::max<qint64>(0, port_->read(reinterpret_cast<char*>(buf) + got, n)));
+        if (got >= count || deviceLost_)
             break;
-        PumpMessages();
-        if (!port_->isOpen() || !KeepWaiting() || ActiveUiHooks().TickMs() - start > timeoutMs)
+        const int64_t left = timeoutMs - (ActiveUiHooks().TickMs() - start);
+        if (left < 0 || !KeepWaiting())
             break;
-        Service(kIdleSliceMs);
+        WaitForEvents(int(std::min<int64_t>(left + 1, kWakeSliceMs)));
+        if (!port_->isOpen() || !KeepWaiting())
+            break;
     }
-    if (!port_->isOpen())
-        return 0;
-    const qint64 n = std::min<qint64>(port_->bytesAvailable(), count);
-    return n > 0 ? int(port_->read(reinterpret_cast<char*>(buf), n)) : 0;
+    return got;
 }
 
 int SerialPortAdapter::WriteByte(uint8_t b) {

@@ -3,14 +3,19 @@
 // methods, on QSerialPort. The serial link talks to the port only through
 // it. Properties may be set while the port is closed; Open applies them.
 //
-// The control raises no events: its owner polls the receive count and uses
-// the timed reads, which wait by pumping the user interface.
+// The control raises no events of its own: its owner polls the receive count
+// and uses the timed reads, which sleep in the event loop (where the port's
+// notifiers wake them) and keep the user interface live.
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 
 class QSerialPort;
+
+// What the port may hold unread; a device that floods is then held back by
+// the driver instead of filling the program's memory.
+constexpr int64_t kSerialReadBufferLimit = 256 * 1024;
 
 // The device a port number stands for: "COMn" on Windows, "/dev/ttyS{n-1}"
 // elsewhere.
@@ -78,6 +83,11 @@ public:
     bool IsOpen() const;
     // True once the device failed under the open port.
     bool DeviceLost() const { return deviceLost_; }
+    // The system's words for the last failure (open refused, device lost).
+    std::string ErrorText() const;
+    // Sleeps in the event loop until the port (or anything else) has news,
+    // for at most maxMs.
+    void WaitForEvents(int maxMs);
     // The next byte; call only when InputCount() is above 0 (-1 if none).
     int ReadByte();
     // The next byte within timeoutMs, or -1.
@@ -92,7 +102,7 @@ public:
     void ClearLineStatus();
 
 private:
-    void Service(int waitMs);
+    void Service();
     bool KeepWaiting() const { return !waitGuard_ || waitGuard_(); }
     void ApplyLine();
 

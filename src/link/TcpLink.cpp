@@ -1,6 +1,7 @@
 #include "link/TcpLink.h"
 
 #include <QAbstractSocket>
+#include <QHostAddress>
 #include <QString>
 #include <QTcpSocket>
 
@@ -14,9 +15,9 @@ constexpr int kReadByteTimeoutMs = 300000;
 constexpr int kReadBufferTimeoutMs = 600000;
 constexpr int kEscapeCommand = 27;
 constexpr int kIdentityEscapePoll = 21;
-// Longest a read loop sleeps in the socket between two pumps, so that a
-// wait neither spins the processor nor delays the window noticeably.
-constexpr int kIdleSliceMs = 2;
+// Longest a wait sleeps before it looks at the clock and the link again;
+// input, a click or a disconnect wake it sooner.
+constexpr int kWakeSliceMs = 100;
 
 std::string Trimmed(const std::string& s) {
     size_t b = 0, e = s.size();
@@ -27,53 +28,115 @@ std::string Trimmed(const std::string& s) {
     return s.substr(b, e - b);
 }
 
-bool ParsePort(const std::string& text, uint16_t& port) {
-    if (text.empty() || text.size() > 5)
+bool ParsePort(const std::string& text, uint16_t& port, std::string& error) {
+    if (text.empty()) {
+        error = "no port after ':'";
         return false;
+    }
     int value = 0;
     for (char c : text) {
-        if (c < '0' || c > '9')
+        if (c < '0' || c > '9' || value > 65535) {
+            error = "port '" + text + "' is not a number from 1 to 65535";
             return false;
+        }
         value = value * 10 + (c - '0');
     }
-    if (value < 1 || value > 65535)
+    if (value < 1 || value > 65535) {
+        error = "port '" + text + "' is not a number from 1 to 65535";
         return false;
+    }
     port = uint16_t(value);
     return true;
 }
 
+// Letters, digits, '-', '_' and '.' make host names and IPv4 addresses.
+bool PlausibleHostName(const std::string& host) {
+    if (host.empty() || host.size() > 253)
+        return false;
+    for (char c : host) {
+        const bool ok =
+            std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.';
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+bool PlausibleIpv6(const std::string& host) {
+    QHostAddress parsed;
+    return parsed.setAddress(QString::fromStdString(host)) &&
+           parsed.protocol() == QAbstractSocket::IPv6Protocol;
+}
+
+// The reason a connection attempt failed, in the user's words.
+std::string ConnectFailureText(QAbstractSocket::SocketError error, const QString& detail) {
+    switch (error) {
+    case QAbstractSocket::ConnectionRefusedError:
+        return "connection refused";
+    case QAbstractSocket::HostNotFoundError:
+        return "host not found";
+    case QAbstractSocket::SocketTimeoutError:
+        return "timed out";
+    case QAbstractSocket::NetworkError:
+        return "network unreachable (" + detail.toStdString() + ")";
+    default:
+        return detail.isEmpty() ? std::string("socket error") : detail.toStdString();
+    }
+}
+
 } // namespace
 
-IpEndpoint ParseIpAddress(const std::string& address) {
-    IpEndpoint ep;
+bool ParseIpAddress(const std::string& address, IpEndpoint& ep, std::string& error) {
+    ep = IpEndpoint{};
     std::string a = Trimmed(address);
     if (a.empty())
         a = kAccessPointAddress;
     if (a.front() == '[') {
         const size_t close = a.find(']');
-        if (close != std::string::npos) {
-            ep.host = a.substr(1, close - 1);
-            const std::string rest = a.substr(close + 1);
-            if (rest.size() > 1 && rest[0] == ':')
-                ParsePort(rest.substr(1), ep.port);
-            return ep;
+        if (close == std::string::npos) {
+            error = "no ']' after the IPv6 address";
+            return false;
         }
+        ep.host = a.substr(1, close - 1);
+        if (!PlausibleIpv6(ep.host)) {
+            error = "'" + ep.host + "' is not an IPv6 address";
+            return false;
+        }
+        const std::string rest = a.substr(close + 1);
+        if (rest.empty())
+            return true;
+        if (rest[0] != ':') {
+            error = "unexpected text after ']'";
+            return false;
+        }
+        return ParsePort(rest.substr(1), ep.port, error);
     }
-    // Exactly one colon: host and port. More than one: an IPv6 literal.
     const size_t colon = a.find(':');
-    if (colon != std::string::npos && colon == a.rfind(':')) {
-        uint16_t port = 0;
-        if (ParsePort(a.substr(colon + 1), port)) {
-            ep.host = a.substr(0, colon);
-            ep.port = port;
-            return ep;
+    if (colon != std::string::npos && colon != a.rfind(':')) {
+        // More than one colon: a bare IPv6 literal, default port.
+        if (!PlausibleIpv6(a)) {
+            error = "'" + a + "' is neither host:port nor an IPv6 address";
+            return false;
         }
+        ep.host = a;
+        return true;
     }
-    ep.host = a;
-    return ep;
+    ep.host = a.substr(0, colon);
+    if (ep.host.empty()) {
+        error = "no host before ':'";
+        return false;
+    }
+    if (!PlausibleHostName(ep.host)) {
+        error = "'" + ep.host + "' is not a host name or address";
+        return false;
+    }
+    if (colon != std::string::npos)
+        return ParsePort(a.substr(colon + 1), ep.port, error);
+    return true;
 }
 
 TcpLink::TcpLink() : socket_(std::make_unique<QTcpSocket>()) {
+    socket_->setReadBufferSize(kTcpReadBufferLimit);
     // The socket's own events drive the state; the socket is the context
     // object, so nothing fires once it is gone.
     QObject::connect(socket_.get(), &QAbstractSocket::connected, socket_.get(),
@@ -110,12 +173,20 @@ void TcpLink::Shutdown(int lingerMs) {
     socket_->abort();
 }
 
-void TcpLink::Service(int waitMs) {
+void TcpLink::Service() {
     if (socket_->state() != QAbstractSocket::ConnectedState)
         return;
     // Reads what has arrived, writes what is queued; events (a disconnect
-    // above all) fire from inside this call.
-    socket_->waitForReadyRead(waitMs);
+    // above all) fire from inside this call. A full read buffer is left
+    // alone: the peer waits until the program has read.
+    if (socket_->bytesAvailable() < kTcpReadBufferLimit)
+        socket_->waitForReadyRead(0);
+}
+
+void TcpLink::AwaitInput(int maxMs) {
+    // The socket's notifier is an event: the sleep ends as soon as bytes
+    // arrive or the peer goes, and clicks are handled meanwhile.
+    ActiveUiHooks().WaitForEvents(maxMs);
 }
 
 bool TcpLink::Readable() {
@@ -127,7 +198,7 @@ bool TcpLink::Readable() {
 int64_t TcpLink::Available(int64_t wanted) {
     int64_t n = socket_->bytesAvailable();
     if (n < wanted) {
-        Service(0);
+        Service();
         n = socket_->bytesAvailable();
     }
     return n;
@@ -142,7 +213,7 @@ int TcpLink::WriteBuffer(const uint8_t* data, int count) {
     socket_->flush();
     if (written != count) {
         if (IsOpen())
-            throw LinkError("Port err. put IP");
+            Fail("Port err. put IP", "the link refused " + std::to_string(count) + " bytes");
         return -1;
     }
     return int(written);
@@ -163,27 +234,12 @@ void TcpLink::WriteByte(uint8_t b) {
     // A write on a link that is already down is dropped quietly: the
     // reads that follow report the lost link.
     if (IsOpen())
-        throw LinkError("Port err. put IP");
+        Fail("Port err. put IP", "the link refused a byte");
 }
 
 int TcpLink::ReadByteTimed(int timeoutMs) {
-    if (!Readable())
-        return -1;
-    const int64_t start = ActiveUiHooks().TickMs();
-    while (Available(1) < 1) {
-        PumpMessages();
-        if (!IsOpen())
-            break;
-        if (ActiveUiHooks().TickMs() - start > timeoutMs)
-            return -1;
-        Service(kIdleSliceMs);
-    }
-    // After a disconnect only bytes already received count; none means
-    // no byte, never a made-up 0.
-    char c = 0;
-    if (socket_->bytesAvailable() < 1 || socket_->read(&c, 1) != 1)
-        return -1;
-    return uint8_t(c);
+    uint8_t b = 0;
+    return ReadBufferTimed(&b, 1, timeoutMs) == 1 ? b : -1;
 }
 
 int TcpLink::ReadBufferTimed(uint8_t* buf, int count, int timeoutMs) {
@@ -191,26 +247,38 @@ int TcpLink::ReadBufferTimed(uint8_t* buf, int count, int timeoutMs) {
         return -1;
     if (count <= 0)
         return 0;
+    // Bytes are taken as they come, so that a read larger than the
+    // socket's buffer still completes.
     const int64_t start = ActiveUiHooks().TickMs();
-    while (Available(count) < count) {
-        PumpMessages();
-        if (!IsOpen() || ActiveUiHooks().TickMs() - start > timeoutMs)
+    int got = 0;
+    for (;;) {
+        const int64_t n = std::min<int64_t>(Available(count - got), count - got);
+        if (n > 0)
+            got += int(std::max<qint64>(0, socket_->read(reinterpret_cast<char*>(buf) + got, n)));
+        if (got >= count || !IsOpen())
             break;
-        Service(kIdleSliceMs);
+        const int64_t left = timeoutMs - (ActiveUiHooks().TickMs() - start);
+        if (left < 0)
+            break;
+        AwaitInput(int(std::min<int64_t>(left + 1, kWakeSliceMs)));
     }
-    const qint64 n = std::min<qint64>(socket_->bytesAvailable(), count);
-    if (n <= 0)
-        return 0;
-    return int(socket_->read(reinterpret_cast<char*>(buf), n));
+    // After a disconnect only bytes already received count.
+    if (got < count && socket_->bytesAvailable() > 0) {
+        const int64_t n = std::min<int64_t>(socket_->bytesAvailable(), count - got);
+        got += int(std::max<qint64>(0, socket_->read(reinterpret_cast<char*>(buf) + got, n)));
+    }
+    return got;
 }
 
 int TcpLink::ReadByte() {
     const int b = ReadByteTimed(kReadByteTimeoutMs);
     if (b >= 0)
         return b;
-    if (!IsOpen())
+    if (!IsOpen()) {
+        fault_ = kFaultClosed;
         return -1;
-    throw LinkError("Port err. get IP");
+    }
+    Fail("Port err. get IP", kFaultTimedOut);
 }
 
 void TcpLink::ReadBuffer(uint8_t* buf, int count) {
@@ -218,7 +286,7 @@ void TcpLink::ReadBuffer(uint8_t* buf, int count) {
     if (got < count) {
         // A short buffer would hand stale bytes to the protocol as data.
         std::memset(buf + got, 0, size_t(count - got));
-        throw LinkError("Port err. get IP");
+        Fail("Port err. get IP", LostOrTimedOut());
     }
 }
 
@@ -234,15 +302,9 @@ int TcpLink::PollByte() {
 int TcpLink::InputCount() {
     if (!IsOpen())
         return Readable() ? int(std::min<int64_t>(socket_->bytesAvailable(), INT32_MAX)) : -1;
-    int64_t n = Available(1);
-    if (n == 0) {
-        // Callers poll this in a loop with a pump: a short wait in the
-        // socket keeps that loop from spinning.
-        Service(kIdleSliceMs);
-        if (!IsOpen())
-            return -1;
-        n = socket_->bytesAvailable();
-    }
+    const int64_t n = Available(1);
+    if (!IsOpen() && n == 0)
+        return -1;
     return int(std::min<int64_t>(n, INT32_MAX));
 }
 
@@ -251,8 +313,12 @@ int TcpLink::OutputCount() {
 }
 
 void TcpLink::FlushInput() {
-    while (IsOpen() && InputCount() > 0) {
-        PollByte();
+    // Whole buffers at a time, and no more than what had arrived by now:
+    // a peer that floods must not keep the flush going for ever.
+    char scrap[4096];
+    int64_t budget = 2 * kTcpReadBufferLimit;
+    while (budget > 0 && IsOpen() && InputCount() > 0) {
+        budget -= std::max<qint64>(0, socket_->read(scrap, sizeof scrap));
         PumpMessages();
     }
 }
@@ -270,26 +336,47 @@ void TcpLink::Close() {
     ActiveUiHooks().SleepMs(500);
 }
 
-bool TcpLink::ConnectOnce() {
+std::string TcpLink::ConnectOnce() {
+    socket_->abort();
+    state_ = kLinkClosed;
     socket_->connectToHost(QString::fromStdString(endpoint_.host), endpoint_.port);
+    // The attempt runs in the event loop; waiting on the socket with a
+    // time-out would abort it at the first time-out (a slow Wi-Fi module
+    // needs a second or two for its handshake).
     const int64_t start = ActiveUiHooks().TickMs();
-    while (socket_->state() != QAbstractSocket::ConnectedState) {
+    for (;;) {
+        if (socket_->state() == QAbstractSocket::ConnectedState && state_ == kConnectionWiConnect)
+            return {};
         if (socket_->state() == QAbstractSocket::UnconnectedState)
-            break; // refused, unreachable or an unknown host
-        if (socket_->waitForConnected(20))
-            break;
-        PumpMessages();
-        if (ActiveUiHooks().TickMs() - start > kTcpConnectTimeoutMs)
-            break;
+            return ConnectFailureText(socket_->error(), socket_->errorString());
+        const int64_t left = kTcpConnectTimeoutMs - (ActiveUiHooks().TickMs() - start);
+        if (left <= 0)
+            return "timed out";
+        ActiveUiHooks().WaitForEvents(int(std::min<int64_t>(left, kWakeSliceMs)));
     }
-    return state_ == kConnectionWiConnect;
 }
 
 int TcpLink::Open(int connection, int, const std::string& address, bool, const std::string&, int) {
     const std::string shown = address.empty() ? std::string(kAccessPointAddress) : address;
-    endpoint_ = ParseIpAddress(shown);
+    failureReason_.clear();
+    failureFinal_ = false;
     addressText_ = shown;
     Shutdown(100);
+    auto fail = [&](const std::string& reason) {
+        failureReason_ = reason;
+        if (showOpenFailures)
+            ActiveUiHooks().ShowMessage("Unable to connect to " + shown + ": " + reason);
+        addressText_ = kNotConnectedText;
+        return 0;
+    };
+
+    std::string malformed;
+    if (!ParseIpAddress(shown, endpoint_, malformed)) {
+        // Trying again cannot help: the user has to correct the address.
+        state_ = kLinkClosed;
+        failureFinal_ = true;
+        return fail("malformed address: " + malformed);
+    }
 
     if (connection == kConnectionWiConnect) {
         if (!ActiveUiHooks().Confirm(
@@ -300,20 +387,17 @@ int TcpLink::Open(int connection, int, const std::string& address, bool, const s
         }
     }
 
-    state_ = kLinkClosed;
-    int failures = 0;
-    while (state_ != kConnectionWiConnect) {
-        if (ConnectOnce())
+    std::string reason;
+    for (int failures = 0;;) {
+        reason = ConnectOnce();
+        if (reason.empty())
             break;
         socket_->abort();
         state_ = kLinkClosed;
         PumpMessages();
         ActiveUiHooks().SleepMs(kTcpRetryPauseMs);
-        if (++failures >= kTcpConnectAttempts) {
-            ActiveUiHooks().ShowMessage("Unable to connect to " + shown);
-            addressText_ = kNotConnectedText;
-            return 0;
-        }
+        if (++failures >= kTcpConnectAttempts)
+            return fail(reason);
     }
     // The exchanges are short requests answered at once; waiting to merge
     // small writes (Nagle) would stall every block for a delayed ack.
@@ -329,7 +413,7 @@ bool TcpLink::ReadIdentity(std::string& second, std::string& first) {
         int poll = 0;
         for (;;) {
             if (!IsOpen())
-                throw LinkError(ReadErrorText());
+                Fail(ReadErrorText(), kFaultClosed);
             if (++poll == kIdentityEscapePoll) {
                 // No answer for a while: leave whatever mode the
                 // instrument is in, then start polling again.

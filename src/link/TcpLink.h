@@ -20,13 +20,22 @@ constexpr int kTcpConnectTimeoutMs = 5000;
 constexpr int kTcpConnectAttempts = 4;
 constexpr int kTcpRetryPauseMs = 500;
 
+// What the socket may hold unread. A peer that floods the link is then held
+// back by TCP's own flow control instead of filling the program's memory.
+// Reads larger than this are taken in pieces.
+constexpr int64_t kTcpReadBufferLimit = 256 * 1024;
+
 // An address typed by the user: "host" (port 29461), "host:port", or
 // "[v6-address]:port". A bare IPv6 literal keeps the default port.
 struct IpEndpoint {
     std::string host;
     uint16_t port = kTcpPort;
 };
-IpEndpoint ParseIpAddress(const std::string& address);
+// False, with the reason in error, for an address that cannot be meant:
+// an empty host or port ("host:"), a port that is not 1..65535, a host
+// with spaces or other characters no name or address has, an unclosed
+// "[". An empty address stands for the access point's.
+bool ParseIpAddress(const std::string& address, IpEndpoint& endpoint, std::string& error);
 
 class TcpLink : public Link {
 public:
@@ -68,15 +77,19 @@ protected:
     bool LineStopsOnFF() const override { return true; }
     const char* ReadErrorText() const override { return "Port err. get IP"; }
 
+    void AwaitInput(int maxMs) override;
+
 private:
     // Moves whatever the operating system holds into the socket's buffer
-    // (and sends what is queued), waiting at most waitMs for something.
-    void Service(int waitMs);
+    // (and sends what is queued) without waiting.
+    void Service();
     // Bytes in the socket's buffer, after servicing it when fewer than
     // wanted are there.
     bool Readable();
     int64_t Available(int64_t wanted);
-    bool ConnectOnce();
+    // One connection attempt of up to kTcpConnectTimeoutMs; empty on
+    // success, else why it failed in words.
+    std::string ConnectOnce();
     void Shutdown(int lingerMs);
 
     std::unique_ptr<QTcpSocket> socket_;

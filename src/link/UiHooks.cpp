@@ -3,6 +3,9 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QThread>
+#include <QTimer>
+
+#include <algorithm>
 
 #include <cstdio>
 
@@ -35,6 +38,21 @@ int64_t UiHooks::TickMs() {
 void UiHooks::SleepMs(int ms) {
     if (ms > 0)
         QThread::msleep(static_cast<unsigned long>(ms));
+}
+
+void UiHooks::WaitForEvents(int maxMs) {
+    if (maxMs > 0) {
+        if (QCoreApplication::instance()) {
+            // The timer bounds the sleep; any other event ends it sooner.
+            QTimer bound;
+            bound.setSingleShot(true);
+            bound.start(maxMs);
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        } else {
+            SleepMs(std::min(maxMs, 10));
+        }
+    }
+    Pump();
 }
 
 namespace {

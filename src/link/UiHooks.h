@@ -48,6 +48,10 @@ public:
     virtual int64_t TickMs();
     // Sleeps without pumping.
     virtual void SleepMs(int ms);
+    // Sleeps in the event loop until something happens (input on a link, a
+    // click, a timer) or maxMs pass, handles it, then pumps. Waits for input
+    // call this rather than spin on Pump.
+    virtual void WaitForEvents(int maxMs);
 };
 
 // The hooks in force; never null. SetUiHooks(nullptr) restores the defaults.

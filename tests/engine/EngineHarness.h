@@ -111,8 +111,9 @@ struct WiredScript {
     std::vector<Batch> batches;
     bool controls = true;
     bool endMarker = true;
-    int idlePolls = 0;  // empty polls between batches
-    int dropAfter = -1; // close the link after this many batches
+    int idlePolls = 0;            // empty polls between batches
+    int dropAfter = -1;           // close the link after this many batches
+    bool closeAfterStart = false; // close the link instead of the identity
     int earlyEndAfter = -1;
     bool batchBeforeStopEcho = false;
 
@@ -262,7 +263,9 @@ struct WiredScript {
             return;
         case WaitU2:
             if (b == 'U') {
-                if (controls) {
+                if (closeAfterStart) {
+                    link.Close();
+                } else if (controls) {
                     link.Answer('X');
                     SendIdentity();
                 } else {

@@ -365,3 +365,52 @@ TEST(EngineReplay, RecordedFilesReplayTheSameBatches) {
     ASSERT_EQ(missing.errors.size(), 1u);
     EXPECT_EQ(missing.errors[0], "Can't open \"" + rig.root.path() + "/nothing.heq\"");
 }
+
+// A link that fails while the header comes is a link fault, said in words,
+// and never "Error in header !".
+TEST(EngineRun, LinkFaultsDuringTheStartAreNamed) {
+    {
+        EngineRig rig(8, 4);
+        rig.prepare = [](WiredScript& s) { s.closeAfterStart = true; };
+        EXPECT_EQ(rig.Run(), RunLinkFault);
+        EXPECT_EQ(rig.view.errors,
+                  std::vector<std::string>{"Link fault while receiving the header: link closed"});
+    }
+    {
+        // An instrument wedged in the header download: every block bad.
+        EngineRig rig(8, 4);
+        rig.engine.protocolFactory = [&rig](int, Instrument& d, Link& link) {
+            struct Wedged : FakeProtocol {
+                Wedged(Instrument& d, const AcquisitionHeader& h, Link& l)
+                    : FakeProtocol(d, h), link(static_cast<FakeLink&>(l)) {}
+                FakeLink& link;
+                int32_t ReadHeader(AcquisitionHeader&) override {
+                    bool synced = false;
+                    std::vector<uint8_t> word;
+                    link.instrument = [&](uint8_t b) {
+                        if (!synced) {
+                            synced = b == 0;
+                            if (synced)
+                                link.Answer({0, 0x10, 0, 0, 0});
+                            return;
+                        }
+                        word.push_back(b);
+                        if (word.size() < 2)
+                            return;
+                        link.Answer(word); // the echo, then a length no block has
+                        link.AnswerWord(uint16_t(600 << 6));
+                        word.clear();
+                    };
+                    uint8_t header[256];
+                    return link.ReceiveBlocks(header, sizeof header, nullptr, nullptr);
+                }
+            };
+            return std::make_unique<Wedged>(d, rig.header, link);
+        };
+        EXPECT_EQ(rig.Run(), RunLinkFault);
+        EXPECT_EQ(rig.view.errors,
+                  std::vector<std::string>{"Link fault while receiving the header: the instrument "
+                                           "sent 32 bad blocks in a row"});
+        EXPECT_EQ(RunResultName(RunLinkFault), "link-fault");
+    }
+}

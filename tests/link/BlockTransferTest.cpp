@@ -58,12 +58,15 @@ struct BlockSender {
     int32_t total = 0;
     std::set<int> corruptFirstAttempt; // block numbers whose first copy is damaged
     int announcedLenOfFirst = -1;      // a length word that lies about block 0
+    int lyingCopies = 1;               // how many copies of block 0 lie (-1: all)
+    bool alwaysBadChecksum = false;    // a wedged instrument
 
     std::vector<uint16_t> requests;
     int current = -1;
     bool synced = false;
     std::vector<uint8_t> pending;
     std::set<int> sentOnce;
+    int copiesOfFirst = 0;
 
     int Blocks() const { return int((data.size() + blockSize - 1) / blockSize); }
 
@@ -98,15 +101,16 @@ struct BlockSender {
             return; // closing exchange: the echo is all
         const size_t start = size_t(block) * blockSize;
         const size_t len = std::min(blockSize, data.size() - start);
-        const int announced =
-            block == 0 && announcedLenOfFirst >= 0 ? announcedLenOfFirst : int(len);
+        const bool lie = block == 0 && announcedLenOfFirst >= 0 &&
+                         (lyingCopies < 0 || copiesOfFirst++ < lyingCopies);
+        const int announced = lie ? announcedLenOfFirst : int(len);
         link.AnswerWord(uint16_t(announced << 6));
         uint16_t sum = uint16_t((len & 0xFF) + (len >> 8));
         for (size_t i = 0; i < len; ++i) {
             link.Answer(data[start + i]);
             sum = uint16_t(sum + data[start + i]);
         }
-        if (corruptFirstAttempt.count(block) && !sentOnce.count(block))
+        if ((corruptFirstAttempt.count(block) && !sentOnce.count(block)) || alwaysBadChecksum)
             sum = uint16_t(sum + 1);
         sentOnce.insert(block);
         link.AnswerWord(sum);
@@ -279,32 +283,99 @@ TEST(LinkReceive, MissingTotalEndsAfterTheFirstBlock) {
     }
 }
 
-TEST(LinkReceive, OversizedLengthWordIsCut) {
-    {
+TEST(LinkReceive, OversizedLengthWordIsABadBlock) {
+    ScopedFakeHooks fake;
+    FakeLink link;
+    BlockSender inst{link, Pattern(1000)};
+    inst.announcedLenOfFirst = 600; // more than a block holds
+    link.instrument = std::ref(inst);
+    RecordingIndicator indicator;
+    link.ReceiveToStream(nullptr, &indicator);
+    // Block 1 is asked for again and its good copy taken: nothing framed
+    // from the middle of the data.
+    EXPECT_TRUE(std::vector<uint8_t>(link.transfer.Data(),
+                                     link.transfer.Data() + link.transfer.Size()) == Pattern(1000));
+    EXPECT_EQ(inst.requests, (std::vector<uint16_t>{1, 1, 2, 3}));
+    EXPECT_EQ(indicator.shows, 1);
+    EXPECT_FALSE(indicator.visible);
+}
+
+// A peer that answers every request with a bad block (too long, or with a
+// wrong check word) is given up on, with the reason, rather than asked for
+// ever.
+TEST(LinkReceive, WedgedInstrumentIsGivenUpOnAfterABoundedRun) {
+    for (int variant = 0; variant < 2; ++variant) {
+        SCOPED_TRACE(variant);
+        ScopedFakeHooks fake;
+        FakeLink link;
+        BlockSender inst{link, Pattern(2000)};
+        if (variant == 0) {
+            inst.announcedLenOfFirst = 1000;
+            inst.lyingCopies = -1;
+        } else {
+            inst.alwaysBadChecksum = true;
+        }
+        link.instrument = std::ref(inst);
+        try {
+            link.ReceiveToStream(nullptr, nullptr);
+            ADD_FAILURE() << "a wedged transfer ended normally";
+        } catch (const LinkError& e) {
+            EXPECT_STREQ(e.what(), "Port err. xbtCload");
+        }
+        EXPECT_EQ(link.Fault(), "the instrument sent 32 bad blocks in a row");
+        EXPECT_EQ(inst.requests.size(), 32u);
+        EXPECT_EQ(fake.hooks.cursorDepth, 0);
+    }
+    // A noisy cable that damages each block a few times still gets through.
+    ScopedFakeHooks fake;
+    FakeLink link;
+    BlockSender inst{link, Pattern(3000)};
+    int copies = 0;
+    link.instrument = [&](uint8_t b) {
+        inst.alwaysBadChecksum = (++copies / 2) % 8 != 0;
+        inst(b);
+    };
+    link.ReceiveToStream(nullptr, nullptr);
+    EXPECT_TRUE(std::vector<uint8_t>(link.transfer.Data(),
+                                     link.transfer.Data() + link.transfer.Size()) == Pattern(3000));
+}
+
+TEST(LinkReceive, HostileTotalsAreRefusedBeforeAnyBlock) {
+    for (const int32_t total : {INT32_MIN, -1, int32_t(kTransferLimit + 1)}) {
+        SCOPED_TRACE(total);
         ScopedFakeHooks fake;
         FakeLink link;
         BlockSender inst{link, Pattern(1000)};
-        inst.announcedLenOfFirst = 600; // more than a block holds
+        inst.overrideTotal = true;
+        inst.total = total;
         link.instrument = std::ref(inst);
-        link.ReceiveToStream(nullptr, nullptr);
-        EXPECT_EQ(link.transfer.Size(), 1000u);
-        EXPECT_EQ(inst.requests, (std::vector<uint16_t>{1, 2, 3}));
+        std::vector<uint8_t> dest(1000);
+        EXPECT_THROW(link.ReceiveBlocks(dest.data(), dest.size(), nullptr, nullptr), LinkError);
+        EXPECT_NE(link.Fault().find("announced a transfer of " + std::to_string(total)),
+                  std::string::npos)
+            << link.Fault();
+        EXPECT_TRUE(inst.requests.empty());
     }
-    {
-        // With a smaller total the cut is to the total.
-        ScopedFakeHooks fake;
-        FakeLink link;
-        BlockSender inst{link, Pattern(300)};
-        inst.announcedLenOfFirst = 1000;
-        link.instrument = std::ref(inst);
-        link.ReceiveToStream(nullptr, nullptr);
-        EXPECT_EQ(link.transfer.Size(), 300u);
-    }
+}
+
+TEST(LinkReceive, PeerThatNeverSynchronisesIsGivenUpOn) {
+    ScopedFakeHooks fake;
+    FakeLink link;
+    int zeros = 0;
+    link.instrument = [&](uint8_t b) {
+        zeros += b == 0;
+        link.Answer('S'); // a flood of anything but the 0x00 echo
+    };
+    EXPECT_THROW(link.ReceiveToStream(nullptr, nullptr), LinkError);
+    EXPECT_NE(link.Fault().find("did not synchronise"), std::string::npos);
+    EXPECT_EQ(zeros, 100);
 }
 
 TEST(LinkReceive, DestinationCapacityIsNeverExceeded) {
     ScopedFakeHooks fake;
     FakeLink link;
+    // The transfer runs to its end, so that the dialogue stays in step, and
+    // is refused then.
     BlockSender inst{link, Pattern(1000)};
     link.instrument = std::ref(inst);
     std::vector<uint8_t> dest(600, 0xEE);
@@ -378,4 +449,32 @@ TEST(LinkSend, EmptyTransferIsRefusedWithAMessage) {
     inst.Start();
     link.SendBlocks(nullptr, 0, nullptr, nullptr);
     EXPECT_EQ(inst.assembled, (std::vector<uint8_t>{'x', 'y', 'z'}));
+}
+
+TEST(LinkSend, WedgedRequestsAreGivenUpOn) {
+    ScopedFakeHooks fake;
+    FakeLink link;
+    using R = BlockReceiver;
+    // A few bad requests are weathered (the fifth restores the cursor);
+    // a run of 32 means the instrument is wedged.
+    std::vector<R::Step> script{{1, R::Block}};
+    for (int i = 0; i < 40; ++i)
+        script.push_back({uint16_t(90 + i), R::Bad});
+    BlockReceiver inst{link, {0x00}, script};
+    link.instrument = std::ref(inst);
+    inst.Start();
+    RecordingIndicator indicator;
+    const auto data = Pattern(2000, 3);
+    EXPECT_THROW(link.SendBlocks(data.data(), int(data.size()), nullptr, &indicator), LinkError);
+    EXPECT_EQ(link.Fault(), "the instrument sent 32 bad block requests in a row");
+    EXPECT_EQ(inst.step, 33u);
+    EXPECT_TRUE(indicator.visible);
+    EXPECT_EQ(fake.hooks.cursorDepth, 0);
+
+    // A flood before the 0x00 is not echoed for ever either.
+    FakeLink flooded;
+    flooded.instrument = [&](uint8_t) { flooded.Answer(uint8_t('S')); };
+    flooded.Answer('S');
+    EXPECT_THROW(flooded.SendBlocks(data.data(), int(data.size()), nullptr, nullptr), LinkError);
+    EXPECT_NE(flooded.Fault().find("did not synchronise"), std::string::npos);
 }

@@ -58,9 +58,31 @@ TEST_F(SerialFixture, PromptNamesThePortAndCancelOpensNothing) {
     EXPECT_EQ(link->GetState(), -1);
     ASSERT_EQ(live.hooks.prompts.size(), 1u);
     EXPECT_EQ(live.hooks.prompts[0].caption, "Communication");
-    EXPECT_EQ(live.hooks.prompts[0].text, "Connect Serial link < COM 3 > between computer and "
-                                          "VARMEX/KELDO,\nthen press < OK > button");
+    // The device path, not a port number that says nothing on this system.
+    EXPECT_EQ(live.hooks.prompts[0].text, "Connect Serial link < " + pty.SlavePath() +
+                                              " > between computer and VARMEX/KELDO,\nthen "
+                                              "press < OK > button");
     EXPECT_FALSE(link->Control().IsOpen());
+    EXPECT_TRUE(link->FailureReason().empty()); // cancelled, not failed
+}
+
+TEST(SerialLink, MissingDeviceFailsWithItsPathAndTheSystemsReason) {
+    ScopedLiveHooks live;
+    SerialLink link("/dev/pylorix-no-such-device");
+    EXPECT_EQ(link.Open(3, 115200, "", false, "", 0), 0);
+    EXPECT_LE(link.GetState(), 0);
+    const std::string expected = "cannot open serial device /dev/pylorix-no-such-device: ";
+    ASSERT_EQ(live.hooks.messages.size(), 1u);
+    EXPECT_EQ(live.hooks.messages[0].rfind(expected, 0), 0u) << live.hooks.messages[0];
+    EXPECT_GT(live.hooks.messages[0].size(), expected.size()); // the system's words follow
+    EXPECT_EQ(link.FailureReason(), live.hooks.messages[0]);
+    EXPECT_FALSE(link.FailureIsFinal()); // the adapter may be plugged in later
+
+    live.hooks.messages.clear();
+    link.showOpenFailures = false; // a retry: the status says it
+    EXPECT_EQ(link.Open(3, 115200, "", false, "", 0), 0);
+    EXPECT_TRUE(live.hooks.messages.empty());
+    EXPECT_FALSE(link.FailureReason().empty());
 }
 
 TEST_F(SerialFixture, OpenWithoutAddressSendsNoModemCommand) {
@@ -189,5 +211,6 @@ TEST_F(SerialFixture, FarEndHangingUpDropsTheLink) {
     }
     EXPECT_LT(t.elapsed(), 10000);
     EXPECT_EQ(link->GetState(), -1);
+    EXPECT_NE(link->Fault().find("lost"), std::string::npos) << link->Fault();
     EXPECT_FALSE(link->WaitForText(":>"));
 }
