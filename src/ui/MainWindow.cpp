@@ -110,6 +110,12 @@ MainWindow::MainWindow(const MainWindowOptions& options, QWidget* parent) : QMai
     sessionTimer_.setSingleShot(true);
     sessionTimer_.setInterval(1000);
     connect(&sessionTimer_, &QTimer::timeout, this, &MainWindow::OnSessionTimer);
+    retryTimer_.setSingleShot(true);
+    retryTimer_.setInterval(kOpenRetryMs);
+    connect(&retryTimer_, &QTimer::timeout, this, [this] {
+        if (!engine_->sessionActive && !engine_->closing && !sessionTimer_.isActive())
+            OnSessionTimer();
+    });
 
     if (options.keepAwake)
         keepAwake_ = new KeepAwake(this);
@@ -276,6 +282,7 @@ void MainWindow::PrepareToClose() {
         return;
     engine_->RequestClose();
     sessionTimer_.stop();
+    retryTimer_.stop();
     SetStatus("Closing Pylorix...");
     std::string message;
     if (!settings_.SaveSettings(&message))
@@ -304,6 +311,11 @@ void MainWindow::OnSessionTimer() {
         engine_->sessionActive = false;
         ShowError(e.what());
     }
+    // A link that failed to open (the Wi-Fi module still starting, the
+    // adapter not yet plugged) is tried again, as the recorder does; the
+    // status strip says why and when.
+    if (engine_->RetryWanted() && !engine_->closing)
+        retryTimer_.start();
 }
 
 void MainWindow::OnPageChanged(int index) {

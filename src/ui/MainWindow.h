@@ -55,6 +55,7 @@ public:
     Settings& settings() { return settings_; }
     ColorScale& colorScale() { return colorScale_; }
     QTimer& sessionTimer() { return sessionTimer_; }
+    QTimer& retryTimer() { return retryTimer_; }
 
     // The windows created after this one (program entry order).
     void AttachRangeDialog(RangeDialog* range);
@@ -182,6 +183,8 @@ private:
     std::unique_ptr<LabelIndicator> crcIndicator_;
 
     QTimer sessionTimer_;
+    // Tries a link that failed to open again after a pause.
+    QTimer retryTimer_;
     DeviceWatch* deviceWatch_ = nullptr;
     KeepAwake* keepAwake_ = nullptr;
     RangeDialog* rangeDialog_ = nullptr;

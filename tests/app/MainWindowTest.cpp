@@ -1,6 +1,6 @@
 // The main window's lifecycle: its pages, size, command line and stored
-// connection, the settings button, replay, help, and closing while an
-// acquisition runs.
+// connection, the settings button, a link that fails to open, replay, help,
+// and closing while an acquisition runs.
 #include "AppHarness.h"
 #include "EngineHarness.h"
 #include "ui/SectionPage.h"
@@ -8,12 +8,14 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 #include <QTabWidget>
+#include <QTcpServer>
 
 namespace {
 
@@ -175,6 +177,46 @@ TEST(MainWindow, ConnectionChangedAsARunStartsIsTakenAfterTheRun) {
     QApplication::processEvents();
     EXPECT_EQ(w.Status(), "Resetting...");
     w.SetSessionTimerEnabled(false);
+}
+
+// A link that fails to open (a Wi-Fi module still starting) leaves its
+// reason in the status strip and is tried again; one message box is enough.
+// An address that cannot be meant is not retried.
+TEST(MainWindow, LinkThatFailsToOpenIsRetriedWithItsReason) {
+    testsupport::TempRoot root;
+    QTcpServer probe;
+    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
+    const std::string address = "127.0.0.1:" + std::to_string(probe.serverPort());
+    probe.close(); // nobody listens there now
+    WriteSettingsFile("[Settings]\nConnection=1\nIPAddress=" + address + "\n");
+    ProgramRig rig;
+    MainWindow& w = rig.main();
+    w.retryTimer().setInterval(10);
+    auto waitFor = [&](auto done) {
+        QElapsedTimer t;
+        t.start();
+        while (!done() && t.elapsed() < 30000)
+            QApplication::processEvents(QEventLoop::AllEvents, 50);
+    };
+
+    w.SetSessionTimerEnabled(true);
+    waitFor([&] { return w.engine().openFailures >= 2; });
+    EXPECT_EQ(w.Status(), "No link: connection refused; trying again in 5 s");
+    EXPECT_EQ(rig.hooks.messages,
+              std::vector<std::string>{"Unable to connect to " + address + ": connection refused"});
+    EXPECT_TRUE(w.engine().RetryWanted());
+
+    w.retryTimer().stop();
+    w.retryTimer().setInterval(5000);
+    waitFor([&] { return !w.engine().sessionActive; });
+    w.settings().ipAddress = "127.0.0.1:";
+    w.engine().openFailures = 0;
+    rig.hooks.messages.clear();
+    w.SetSessionTimerEnabled(true);
+    waitFor([&] { return !rig.hooks.messages.empty() && !w.engine().sessionActive; });
+    EXPECT_EQ(w.Status(), "No link: malformed address: no port after ':'");
+    EXPECT_FALSE(w.engine().RetryWanted());
+    EXPECT_FALSE(w.retryTimer().isActive());
 }
 
 TEST(MainWindow, ViewFileReplaysTheSample) {
