@@ -1,23 +1,32 @@
 #pragma once
 // The program's command line:
 //   pylorix [CONNECTION] [--address HOST[:PORT]] [--serial-device PATH]
-//           [--data-root DIR] [--yes] [--help]
+//           [--usb-id VID:PID[:SERIAL]]... [--data-root DIR] [--yes] [--help]
 // CONNECTION is the connection code (99 USB, 100 WiConnect, 200 Wi-Fi
-// instrument, any other number a serial port); it holds only while no
-// settings file exists, since the stored connection wins.
+// instrument, any other number from 1 a serial port); it holds only while
+// no settings file exists, since the stored connection wins.
+#include "link/UsbIdentity.h"
+
 #include <QString>
 #include <QStringList>
+
+#include <vector>
 
 struct CommandLine {
     int connectionCode = 99;
     QString address;      // overrides the stored instrument address
     QString serialDevice; // a device to use for the serial port
     QString dataRoot;     // instead of $PYLORIX_ROOT or ~/Varmex
-    bool yes = false;     // answer the connection prompts with OK
+    // Instrument USB IDs besides FTDI's own (--usb-id, repeatable).
+    std::vector<UsbId> usbIds;
+    bool yes = false; // answer the connection prompts with OK
     bool help = false;
     QString error; // non-empty: the line is not usable
 };
 
 // `arguments` includes the program name first.
 CommandLine ParseCommandLine(const QStringList& arguments);
+// Why a connection code cannot be used ("" when it can): codes from 1 are
+// serial ports, 99, 100 and 200 the other links.
+QString ConnectionCodeError(int code);
 QString CommandLineUsage(const QString& program);

@@ -44,6 +44,10 @@ int main(int argc, char** argv) {
 
     try {
         Program windows(line);
+        // The instrument IDs of the settings join those of the command line.
+        const std::string badIds = AddDefaultUsbIds(windows.mainWindow.settings().usbIds);
+        if (!badIds.empty())
+            std::fprintf(stderr, "pylorix: setting UsbIds: %s (left out)\n", badIds.c_str());
         windows.mainWindow.show();
         return app.exec();
     } catch (const std::exception& e) {

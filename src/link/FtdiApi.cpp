@@ -1,38 +1,34 @@
-// FtdiApi on libftdi1. libftdi reads straight from the USB endpoint and has
-// no count of bytes waiting, so each open device keeps its own receive
-// buffer, filled by short reads (each returns within the chip's latency
-// time when nothing came); timed reads are built on that buffer.
+// FtdiApi on libftdi1 and libusb. Receiving runs on reads kept in flight
+// (link/LibFtdiDevice.h), so that asking how much has come never waits for
+// the device; writes are synchronous (the bytes are in the chip when the
+// call returns), and how many have not yet left it comes from the clock
+// (link/LinePace.h).
 #include "link/FtdiApi.h"
+
+#include "link/LibFtdiDevice.h"
 
 #include <ftdi.h>
 #include <libusb.h>
 
 #include <algorithm>
-#include <chrono>
-#include <cstring>
-#include <deque>
+#include <map>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Time-out of one USB transfer; the logical read time-outs are longer and
-// kept by the adapter.
-constexpr int kUsbTransferTimeoutMs = 300; // above the longest latency time (255 ms)
-constexpr int kFillChunk = 4096;
-
-struct FtdiDevice {
-    ftdi_context* ctx = nullptr;
-    std::deque<uint8_t> rx;
-    uint32_t readTimeoutMs = 500;
-};
-
-FtdiDevice* Device(FtdiApi::Handle handle) {
-    return static_cast<FtdiDevice*>(handle);
+LibFtdiDevice* Device(FtdiApi::Handle handle) {
+    return static_cast<LibFtdiDevice*>(handle);
 }
 
 uint32_t PackVersion(int major, int minor, int build) {
     return (uint32_t(major & 0xFF) << 16) | (uint32_t(minor & 0xFF) << 8) | uint32_t(build & 0xFF);
+}
+
+bool Listed(const std::vector<UsbId>& ids, const libusb_device_descriptor& desc) {
+    return std::any_of(ids.begin(), ids.end(), [&](const UsbId& id) {
+        return id.vendor == desc.idVendor && id.product == desc.idProduct;
+    });
 }
 
 class LibFtdiApi : public FtdiApi {
@@ -42,64 +38,116 @@ public:
             ftdi_free(listCtx_);
     }
 
-    FtStatus ListDevices(uint32_t& count) override {
-        count = 0;
+    FtStatus ListDevices(const std::vector<UsbId>& ids, std::vector<UsbDevice>& devices) override {
+        devices.clear();
         if (!listCtx_)
             listCtx_ = ftdi_new();
         if (!listCtx_)
             return kFtOtherError;
-        ftdi_device_list* list = nullptr;
-        // Vendor and product 0: the FTDI bridges libftdi knows by default.
-        const int n = ftdi_usb_find_all(listCtx_, &list, 0, 0);
-        if (list)
-            ftdi_list_free(&list);
+        libusb_device** list = nullptr;
+        const ssize_t n = libusb_get_device_list(listCtx_->usb_ctx, &list);
         if (n < 0)
             return kFtIoError;
-        count = uint32_t(n);
+        // The strings cost a few control transfers per device and the
+        // session counts instruments often: ask each plugged-in device once.
+        std::map<std::string, UsbDevice> seen;
+        for (ssize_t i = 0; i < n; ++i) {
+            libusb_device_descriptor desc{};
+            if (libusb_get_device_descriptor(list[i], &desc) != 0 || !Listed(ids, desc))
+                continue;
+            UsbDevice device;
+            device.vendor = desc.idVendor;
+            device.product = desc.idProduct;
+            device.location = UsbLocation(list[i]);
+            // A device plugged in again gets a new address.
+            const std::string key = device.location + "/" +
+                                    std::to_string(libusb_get_device_address(list[i])) + "/" +
+                                    FormatUsbId({device.vendor, device.product, {}});
+            const auto cached = strings_.find(key);
+            if (cached != strings_.end())
+                device = cached->second;
+            else
+                ReadUsbStrings(list[i], desc, device);
+            seen[key] = device;
+            devices.push_back(device);
+        }
+        libusb_free_device_list(list, 1);
+        strings_ = std::move(seen);
         return kFtOk;
     }
 
-    FtStatus Open(int index, Handle& handle) override {
+    FtStatus Open(const UsbDevice& device, Handle& handle, std::string& error) override {
         handle = nullptr;
+        error.clear();
         ftdi_context* ctx = ftdi_new();
-        if (!ctx)
+        if (!ctx) {
+            error = "out of memory";
             return kFtOtherError;
-        ftdi_device_list* list = nullptr;
-        const int n = ftdi_usb_find_all(ctx, &list, 0, 0);
-        int rc = -1;
-        if (n > index && index >= 0) {
-            ftdi_device_list* item = list;
-            for (int i = 0; i < index && item; ++i)
-                item = item->next;
-            if (item)
-                rc = ftdi_usb_open_dev(ctx, item->dev);
+        }
+        // Give the device back to the system's serial driver when it is
+        // closed, so that nothing is left without its /dev/ttyUSBn.
+        ctx->module_detach_mode = AUTO_DETACH_REATACH_SIO_MODULE;
+        libusb_device** list = nullptr;
+        const ssize_t n = libusb_get_device_list(ctx->usb_ctx, &list);
+        libusb_device* found = nullptr;
+        for (ssize_t i = 0; i < n && !found; ++i) {
+            libusb_device_descriptor desc{};
+            if (libusb_get_device_descriptor(list[i], &desc) == 0 &&
+                desc.idVendor == device.vendor && desc.idProduct == device.product &&
+                UsbLocation(list[i]) == device.location)
+                found = list[i];
+        }
+        FtStatus status = kFtOk;
+        if (!found) {
+            error = "the device is no longer attached";
+            status = kFtDeviceNotFound;
+        } else {
+            // libftdi reports a refused open in the same words whatever the
+            // cause; libusb tells a permission problem apart.
+            libusb_device_handle* probe = nullptr;
+            const int rc = libusb_open(found, &probe);
+            if (rc != 0) {
+                error = libusb_strerror(rc);
+                status = rc == LIBUSB_ERROR_ACCESS ? kFtAccessDenied : kFtDeviceNotOpened;
+            } else {
+                libusb_close(probe);
+                const int opened = ftdi_usb_open_dev(ctx, found);
+                if (opened < 0) {
+                    error = ftdi_get_error_string(ctx);
+                    status = opened == -8 ? kFtAccessDenied : kFtDeviceNotOpened;
+                }
+            }
         }
         if (list)
-            ftdi_list_free(&list);
-        if (rc < 0) {
+            libusb_free_device_list(list, 1);
+        if (status != kFtOk) {
             ftdi_free(ctx);
-            return n > index ? kFtDeviceNotOpened : kFtDeviceNotFound;
+            return status;
         }
-        ctx->usb_read_timeout = kUsbTransferTimeoutMs;
         ctx->usb_write_timeout = 500;
-        auto* dev = new FtdiDevice;
-        dev->ctx = ctx;
-        handle = dev;
+        handle = new LibFtdiDevice(ctx);
         return kFtOk;
     }
 
     FtStatus Close(Handle handle) override {
-        FtdiDevice* dev = Device(handle);
+        LibFtdiDevice* dev = Device(handle);
         if (!dev)
             return kFtInvalidHandle;
-        ftdi_usb_close(dev->ctx);
-        ftdi_free(dev->ctx);
+        // A read that does not come back must not be freed under libusb:
+        // keeping the device is the lesser harm.
+        if (!dev->StopReading())
+            return kFtIoError;
         delete dev;
         return kFtOk;
     }
 
     FtStatus SetBaudRate(Handle handle, uint32_t baud) override {
-        return Status(handle, [&](ftdi_context* c) { return ftdi_set_baudrate(c, int(baud)); });
+        const FtStatus status =
+            Status(handle, [&](ftdi_context* c) { return ftdi_set_baudrate(c, int(baud)); });
+        if (status == kFtOk) // the rate the chip really runs at
+            Device(handle)->pace.SetBaudRate(
+                uint32_t(std::max(Device(handle)->Context()->baudrate, 0)));
+        return status;
     }
 
     FtStatus SetDataCharacteristics(Handle handle, uint8_t wordLength, uint8_t stopBits,
@@ -107,8 +155,11 @@ public:
         const auto bits = wordLength == 7 ? BITS_7 : BITS_8;
         const auto stop = stopBits == 2 ? STOP_BIT_2 : stopBits == 1 ? STOP_BIT_15 : STOP_BIT_1;
         const auto par = parity <= 4 ? ftdi_parity_type(parity) : NONE;
-        return Status(handle,
-                      [&](ftdi_context* c) { return ftdi_set_line_property(c, bits, stop, par); });
+        const FtStatus status = Status(
+            handle, [&](ftdi_context* c) { return ftdi_set_line_property(c, bits, stop, par); });
+        if (status == kFtOk)
+            Device(handle)->pace.SetFormat(uint8_t(bits), uint8_t(stop), uint8_t(par));
+        return status;
     }
 
     FtStatus SetFlowControl(Handle handle, uint16_t mode, uint8_t xon, uint8_t xoff) override {
@@ -133,78 +184,109 @@ public:
     }
 
     FtStatus SetTimeouts(Handle handle, uint32_t readMs, uint32_t writeMs) override {
-        FtdiDevice* dev = Device(handle);
+        LibFtdiDevice* dev = Device(handle);
         if (!dev)
             return kFtInvalidHandle;
         dev->readTimeoutMs = readMs;
-        dev->ctx->usb_write_timeout = int(std::max<uint32_t>(writeMs, 1));
+        dev->Context()->usb_write_timeout = int(std::max<uint32_t>(writeMs, 1));
         return kFtOk;
     }
 
     FtStatus Read(Handle handle, uint8_t* buf, uint32_t count, uint32_t& read) override {
         read = 0;
-        FtdiDevice* dev = Device(handle);
+        LibFtdiDevice* dev = Device(handle);
         if (!dev)
             return kFtInvalidHandle;
+        std::deque<uint8_t>& rx = dev->Received();
         const auto deadline = Clock::now() + std::chrono::milliseconds(dev->readTimeoutMs);
-        FtStatus status = kFtOk;
-        for (;;) {
-            const uint32_t n = std::min<uint32_t>(count - read, uint32_t(dev->rx.size()));
-            std::copy_n(dev->rx.begin(), n, buf + read);
-            dev->rx.erase(dev->rx.begin(), dev->rx.begin() + n);
+        // What finished meanwhile is taken even with a time-out of 0.
+        for (bool last = false;;) {
+            const uint32_t n = std::min<uint32_t>(count - read, uint32_t(rx.size()));
+            std::copy_n(rx.begin(), n, buf + read);
+            rx.erase(rx.begin(), rx.begin() + n);
             read += n;
-            if (read >= count || Clock::now() >= deadline)
-                break;
-            status = Fill(dev);
-            if (status != kFtOk)
-                break;
+            if (read >= count)
+                return kFtOk;
+            if (dev->Failed())
+                return kFtIoError;
+            if (last)
+                return kFtOk;
+            const auto left = deadline - Clock::now();
+            last = left <= Clock::duration::zero();
+            dev->HandleEvents(
+                last ? 0 : std::chrono::duration_cast<std::chrono::microseconds>(left).count() + 1);
         }
-        return status;
+    }
+
+    FtStatus WaitForInput(Handle handle, uint32_t maxMs) override {
+        LibFtdiDevice* dev = Device(handle);
+        if (!dev)
+            return kFtInvalidHandle;
+        const auto deadline = Clock::now() + std::chrono::milliseconds(maxMs);
+        dev->HandleEvents(0);
+        while (dev->Received().empty() && !dev->Failed()) {
+            const auto left = deadline - Clock::now();
+            if (left <= Clock::duration::zero())
+                break;
+            dev->HandleEvents(std::chrono::duration_cast<std::chrono::microseconds>(left).count() +
+                              1);
+        }
+        return dev->Failed() ? kFtIoError : kFtOk;
     }
 
     FtStatus Write(Handle handle, const uint8_t* buf, uint32_t count, uint32_t& written) override {
         written = 0;
-        FtdiDevice* dev = Device(handle);
+        LibFtdiDevice* dev = Device(handle);
         if (!dev)
             return kFtInvalidHandle;
-        const int n = ftdi_write_data(dev->ctx, buf, int(count));
+        const int n = ftdi_write_data(dev->Context(), buf, int(count));
         if (n < 0)
             return kFtIoError;
         written = uint32_t(n);
+        dev->pace.Written(written, Clock::now());
         return kFtOk;
     }
 
     FtStatus Purge(Handle handle, uint32_t mask) override {
-        FtdiDevice* dev = Device(handle);
+        LibFtdiDevice* dev = Device(handle);
         if (!dev)
             return kFtInvalidHandle;
+        // Reads in flight may hold bytes from before the purge: take them
+        // back first, so that nothing old turns up afterwards.
+        if (mask & kFtPurgeRx)
+            dev->StopReading();
         int rc = 0;
         if ((mask & kFtPurgeRx) && (mask & kFtPurgeTx))
-            rc = ftdi_tcioflush(dev->ctx);
+            rc = ftdi_tcioflush(dev->Context());
         else if (mask & kFtPurgeRx)
-            rc = ftdi_tciflush(dev->ctx);
+            rc = ftdi_tciflush(dev->Context());
         else if (mask & kFtPurgeTx)
-            rc = ftdi_tcoflush(dev->ctx);
+            rc = ftdi_tcoflush(dev->Context());
         if (mask & kFtPurgeRx)
-            dev->rx.clear();
+            dev->Received().clear();
+        if (mask & kFtPurgeTx)
+            dev->pace.Clear();
         return rc < 0 ? kFtIoError : kFtOk;
     }
 
     FtStatus GetQueueStatus(Handle handle, uint32_t& rxBytes) override {
         rxBytes = 0;
-        FtdiDevice* dev = Device(handle);
+        LibFtdiDevice* dev = Device(handle);
         if (!dev)
             return kFtInvalidHandle;
-        const FtStatus status = dev->rx.empty() ? Fill(dev) : kFtOk;
-        rxBytes = uint32_t(dev->rx.size());
-        return status;
+        dev->HandleEvents(0);
+        rxBytes = uint32_t(dev->Received().size());
+        return dev->Failed() ? kFtIoError : kFtOk;
     }
 
     FtStatus GetStatus(Handle handle, uint32_t& rxBytes, uint32_t& txBytes,
                        uint32_t& events) override {
-        txBytes = 0; // writes are synchronous: nothing stays queued here
+        txBytes = 0;
         events = 0;
-        return GetQueueStatus(handle, rxBytes);
+        const FtStatus status = GetQueueStatus(handle, rxBytes);
+        if (LibFtdiDevice* dev = Device(handle))
+            txBytes = dev->pace.Pending(Clock::now());
+        return status;
     }
 
     FtStatus GetModemStatus(Handle handle, uint32_t& status) override {
@@ -242,22 +324,15 @@ public:
 
 private:
     template <typename F> FtStatus Status(Handle handle, F&& call) {
-        FtdiDevice* dev = Device(handle);
+        LibFtdiDevice* dev = Device(handle);
         if (!dev)
             return kFtInvalidHandle;
-        return call(dev->ctx) < 0 ? kFtIoError : kFtOk;
-    }
-
-    static FtStatus Fill(FtdiDevice* dev) {
-        uint8_t chunk[kFillChunk];
-        const int n = ftdi_read_data(dev->ctx, chunk, kFillChunk);
-        if (n < 0)
-            return kFtIoError;
-        dev->rx.insert(dev->rx.end(), chunk, chunk + n);
-        return kFtOk;
+        return call(dev->Context()) < 0 ? kFtIoError : kFtOk;
     }
 
     ftdi_context* listCtx_ = nullptr;
+    // The devices seen at the last listing, with their strings.
+    std::map<std::string, UsbDevice> strings_;
 };
 
 FtdiApi* installed = nullptr;

@@ -1,8 +1,13 @@
 #pragma once
 // FtdiApi: the FTDI USB-serial calls the USB link makes, one method per
 // call, each returning a status (0 for success). The program's
-// implementation sits on libftdi1; tests put a scripted device behind it.
+// implementation sits on libftdi1 and libusb; tests put a scripted device
+// behind it.
+#include "link/UsbIdentity.h"
+
 #include <cstdint>
+#include <string>
+#include <vector>
 
 using FtStatus = int;
 constexpr FtStatus kFtOk = 0;
@@ -11,6 +16,8 @@ constexpr FtStatus kFtDeviceNotFound = 2;
 constexpr FtStatus kFtDeviceNotOpened = 3;
 constexpr FtStatus kFtIoError = 4;
 constexpr FtStatus kFtOtherError = 18;
+// The system refused this user the device (no udev rule, say).
+constexpr FtStatus kFtAccessDenied = 32;
 
 // Purge masks.
 constexpr uint32_t kFtPurgeRx = 1;
@@ -30,9 +37,13 @@ public:
     using Handle = void*;
     virtual ~FtdiApi() = default;
 
-    // The number of attached devices (count-only listing).
-    virtual FtStatus ListDevices(uint32_t& count) = 0;
-    virtual FtStatus Open(int index, Handle& handle) = 0;
+    // The attached devices whose vendor:product is among ids (serials in ids
+    // are not looked at), with their strings, in the system's order.
+    virtual FtStatus ListDevices(const std::vector<UsbId>& ids,
+                                 std::vector<UsbDevice>& devices) = 0;
+    // Opens a device a listing gave (found again by its location and IDs);
+    // on failure error says why in the system's words.
+    virtual FtStatus Open(const UsbDevice& device, Handle& handle, std::string& error) = 0;
     virtual FtStatus Close(Handle handle) = 0;
     virtual FtStatus SetBaudRate(Handle handle, uint32_t baud) = 0;
     // wordLength 7 or 8; stopBits 0 (one) or 2 (two); parity 0 none, 1 odd,
@@ -46,13 +57,18 @@ public:
     virtual FtStatus ClrRts(Handle handle) = 0;
     // Later reads return after at most readMs.
     virtual FtStatus SetTimeouts(Handle handle, uint32_t readMs, uint32_t writeMs) = 0;
-    // Waits (up to the read time-out) for count bytes; read tells how many came.
+    // Waits (up to the read time-out) for count bytes; read tells how many
+    // came. Bytes already received are returned at once.
     virtual FtStatus Read(Handle handle, uint8_t* buf, uint32_t count, uint32_t& read) = 0;
+    // Waits until received bytes are waiting or maxMs pass; takes none.
+    virtual FtStatus WaitForInput(Handle handle, uint32_t maxMs) = 0;
     virtual FtStatus Write(Handle handle, const uint8_t* buf, uint32_t count,
                            uint32_t& written) = 0;
     virtual FtStatus Purge(Handle handle, uint32_t mask) = 0;
-    // Received bytes waiting.
+    // Received bytes waiting. Never waits for the device.
     virtual FtStatus GetQueueStatus(Handle handle, uint32_t& rxBytes) = 0;
+    // Received bytes waiting and written bytes not yet sent on the line.
+    // Never waits for the device.
     virtual FtStatus GetStatus(Handle handle, uint32_t& rxBytes, uint32_t& txBytes,
                                uint32_t& events) = 0;
     virtual FtStatus GetModemStatus(Handle handle, uint32_t& status) = 0;

@@ -1,16 +1,23 @@
 #include "link/UsbLink.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 
 namespace {
 
-constexpr int kReadByteTimeoutMs = 300000;
 constexpr uint32_t kWriteTimeoutMs = 500;
 constexpr int kEscapeCommand = 27;
 constexpr int kIdentityFastPoll = 11;
 constexpr int kIdentityEscapePoll = 20;
 constexpr int kIdentityFastBaud = 115200;
+// After OK to the connect prompt, how long a cable just plugged in is
+// given to show up before the prompt comes again, and how often it is
+// looked for meanwhile.
+constexpr int kPlugInWaitMs = 1000;
+constexpr int kPlugInPollMs = 100;
+// Below this a wait for the transmitter is spent pumping; above, sleeping.
+constexpr int64_t kSleepAboveUs = 2000;
 
 std::string FormatVersion(uint32_t v) {
     char text[32];
@@ -19,65 +26,115 @@ std::string FormatVersion(uint32_t v) {
     return text;
 }
 
+// The locations of the devices this process holds open: they stay
+// instruments while held, whatever else is plugged in beside them.
+std::vector<std::string>& HeldLocations() {
+    static std::vector<std::string> held;
+    return held;
+}
+
+std::vector<UsbDevice> ListInstruments(FtdiApi& api, const std::vector<UsbId>& extra) {
+    std::vector<UsbDevice> attached;
+    std::vector<UsbDevice> instruments;
+    if (api.ListDevices(ListedUsbIds(extra), attached) != kFtOk)
+        return instruments;
+    for (size_t i : FindInstruments(attached, extra, HeldLocations()))
+        instruments.push_back(attached[i]);
+    return instruments;
+}
+
 } // namespace
 
-int UsbDeviceCount(FtdiApi& api) {
-    uint32_t count = 0;
-    return api.ListDevices(count) == kFtOk ? int(count) : 0;
+int UsbDeviceCount(FtdiApi& api, const std::vector<UsbId>& extra) {
+    return int(ListInstruments(api, extra).size());
 }
 
-int UsbDeviceCount() {
-    return UsbDeviceCount(ActiveFtdiApi());
-}
-
-UsbLink::UsbLink(FtdiApi* api) : api_(api ? *api : ActiveFtdiApi()) {}
+UsbLink::UsbLink(FtdiApi* api, std::vector<UsbId> extraIds)
+    : api_(api ? *api : ActiveFtdiApi()), extraIds_(std::move(extraIds)) {}
 
 UsbLink::~UsbLink() {
     // Normally closed by the session first; never leave the device claimed.
-    if (handle_)
-        api_.Close(handle_);
+    Release();
+}
+
+void UsbLink::Release() {
+    if (!handle_)
+        return;
+    api_.Close(handle_);
+    handle_ = nullptr;
+    auto& held = HeldLocations();
+    auto it = std::find(held.begin(), held.end(), opened_.location);
+    if (it != held.end())
+        held.erase(it);
+    opened_ = {};
 }
 
 bool UsbLink::WaitClosed() {
-    throw LinkError("Wait error");
+    Fail("Wait error", kFaultClosed);
+}
+
+std::vector<UsbDevice> UsbLink::Instruments() {
+    return ListInstruments(api_, extraIds_);
+}
+
+std::vector<UsbDevice> UsbLink::WaitForInstrument() {
+    for (int waited = 0;; waited += kPlugInPollMs) {
+        std::vector<UsbDevice> found = Instruments();
+        if (!found.empty() || waited >= kPlugInWaitMs)
+            return found;
+        ActiveUiHooks().SleepMs(kPlugInPollMs);
+        PumpMessages();
+    }
 }
 
 int UsbLink::Open(int connection, int baudRate, const std::string&, bool, const std::string&,
                   int byteDelayMs) {
     byteDelayMs_ = byteDelayMs;
-    if (handle_) {
-        api_.Close(handle_);
-        handle_ = nullptr;
-    }
+    failureReason_.clear();
+    Release();
     state_ = kLinkFailed;
 
-    while (UsbDeviceCount(api_) == 0) {
+    // Only a device that identifies as the instrument is opened: opening
+    // any other FTDI adapter would take it from its own driver.
+    std::vector<UsbDevice> instruments = Instruments();
+    while (instruments.empty()) {
         if (!ActiveUiHooks().Confirm(
                 "Communication", "Connect USB link between computer and VARMEX/KELDO,\nthen press "
                                  "< OK > button"))
             return 0;
+        instruments = WaitForInstrument();
     }
 
-    // A device just plugged in may need a moment before it can be opened.
+    // A device just plugged in may need a moment before it can be opened
+    // (the system sets its permissions after announcing it).
+    FtStatus status = kFtDeviceNotOpened;
+    std::string error;
     for (int attempt = 0; attempt < kUsbOpenAttempts && !handle_; ++attempt) {
         ActiveUiHooks().SleepMs(kUsbOpenRetryMs);
         FtdiApi::Handle h = nullptr;
-        if (api_.Open(0, h) == kFtOk && h)
+        status = api_.Open(instruments.front(), h, error);
+        if (status == kFtOk && h) {
             handle_ = h;
-        else
+            opened_ = instruments.front();
+            HeldLocations().push_back(opened_.location);
+        } else {
             PumpMessages();
+        }
     }
     if (handle_) {
         api_.ClrDtr(handle_);
         api_.ClrRts(handle_);
     }
     SleepSeconds(1);
-    if (!handle_)
+    if (!handle_) {
+        ExplainOpenFailure(status, error);
         return 0;
+    }
 
     api_.SetBaudRate(handle_, uint32_t(baudRate));
     baudRate_ = baudRate;
     api_.SetTimeouts(handle_, 500, kWriteTimeoutMs);
+    readTimeoutMs_ = 500;
     state_ = connection;
     SetDtr(1);
     SetRts(1);
@@ -86,15 +143,25 @@ int UsbLink::Open(int connection, int baudRate, const std::string&, bool, const 
     return GetState();
 }
 
+void UsbLink::ExplainOpenFailure(FtStatus status, const std::string& error) {
+    if (status == kFtDeviceNotFound) {
+        failureReason_ = "no instrument among the attached USB devices";
+        return;
+    }
+    failureReason_ = "the instrument could not be opened: " +
+                     (error.empty() ? std::string("the device refused") : error);
+    if (status == kFtAccessDenied)
+        failureReason_ += " (this user may not use the device: install the udev rule "
+                          "60-pylorix-instrument.rules, then plug the instrument in again)";
+}
+
 void UsbLink::Close() {
     if (!IsOpen())
         return;
     SetDtr(0);
     SetRts(0);
     SleepSeconds(1);
-    if (handle_)
-        api_.Close(handle_);
-    handle_ = nullptr;
+    Release();
     state_ = kLinkClosed;
 }
 
@@ -103,8 +170,15 @@ bool UsbLink::QueryFailed(FtStatus status) {
         return false;
     // A device pulled out under an open link would otherwise leave every
     // wait running for ever.
-    if (state_ > 0 && UsbDeviceCount(api_) == 0)
-        state_ = kLinkFailed;
+    if (state_ > 0) {
+        std::vector<UsbDevice> attached;
+        const bool listed = api_.ListDevices(ListedUsbIds(extraIds_), attached) == kFtOk &&
+                            std::any_of(attached.begin(), attached.end(), [&](const UsbDevice& d) {
+                                return d.location == opened_.location;
+                            });
+        if (!listed)
+            state_ = kLinkFailed;
+    }
     return true;
 }
 
@@ -121,7 +195,7 @@ int UsbLink::OutputCount() {
     if (!IsOpen() || !handle_)
         return -1;
     uint32_t rx = 0, tx = 0, events = 0;
-    if (api_.GetStatus(handle_, rx, tx, events) != kFtOk)
+    if (QueryFailed(api_.GetStatus(handle_, rx, tx, events)))
         return 0;
     return int(std::min<uint32_t>(tx, INT32_MAX));
 }
@@ -137,44 +211,77 @@ int UsbLink::PutByte(uint8_t b) {
     return 0;
 }
 
+int64_t UsbLink::ByteMicroseconds() const {
+    if (baudRate_ <= 0)
+        return 0;
+    const int bits = 1 + (wordLength_ == 7 ? 7 : 8) + (parity_ >= 1 && parity_ <= 4 ? 1 : 0) +
+                     (stopBits_ == 2 ? 2 : 1);
+    return int64_t(bits) * 1000000 / baudRate_;
+}
+
+// Each byte leaves the bridge before the next is written, at the line's
+// pace. The bridge's answer comes from the clock, so this costs no USB
+// round trip; at 273000 baud a byte takes under 40 us.
 void UsbLink::WriteByte(uint8_t b) {
     for (;;) {
         if (!IsOpen())
-            throw LinkError("Port err. putcom");
+            Fail("Port err. putcom", kFaultClosed);
         PumpMessages();
         if (PutByte(b) != -1)
             break;
     }
     for (;;) {
         if (!IsOpen())
-            throw LinkError("Port err.");
+            Fail("Port err.", kFaultClosed);
         PumpMessages();
-        if (OutputCount() == 0)
+        const int queued = OutputCount();
+        if (queued == 0)
             break;
+        const int64_t waitUs = int64_t(std::max(queued, 0)) * ByteMicroseconds();
+        if (waitUs >= kSleepAboveUs)
+            ActiveUiHooks().SleepMs(int(std::min<int64_t>(waitUs / 1000, INT_MAX)));
     }
     if (byteDelayMs_ > 0)
         ActiveUiHooks().SleepMs(byteDelayMs_);
 }
 
+int UsbLink::Receive(uint8_t* buf, int count) {
+    if (count <= 0 || !handle_)
+        return 0;
+    // Reads take what has come and never wait: waiting is AwaitInput's,
+    // which pumps at least once a latency period.
+    if (readTimeoutMs_ != 0) {
+        api_.SetTimeouts(handle_, 0, kWriteTimeoutMs);
+        readTimeoutMs_ = 0;
+    }
+    uint32_t n = 0;
+    QueryFailed(api_.Read(handle_, buf, uint32_t(count), n));
+    return int(std::min<uint32_t>(n, uint32_t(count)));
+}
+
+void UsbLink::AwaitInput(int maxMs) {
+    if (IsOpen() && handle_) {
+        const int waitMs = std::clamp(maxMs, 0, latencyMs_);
+        QueryFailed(api_.WaitForInput(handle_, uint32_t(waitMs)));
+    }
+    PumpMessages();
+}
+
 int UsbLink::ReadBufferTimed(uint8_t* buf, int count, int timeoutMs) {
     if (!IsOpen() || !handle_)
         return -1;
-    api_.SetTimeouts(handle_, uint32_t(std::max(timeoutMs, 0)), kWriteTimeoutMs);
     // Takes what the device holds as it comes, pumping in between, so that
     // the window stays live and a link closed meanwhile ends the wait.
-    int got = 0;
     const int64_t start = ActiveUiHooks().TickMs();
-    while (got < count) {
-        uint32_t queued = 0;
-        if (!QueryFailed(api_.GetQueueStatus(handle_, queued)) && queued > 0) {
-            uint32_t n = 0;
-            api_.Read(handle_, buf + got, std::min<uint32_t>(queued, uint32_t(count - got)), n);
-            got += int(n);
-            continue;
-        }
-        if (ActiveUiHooks().TickMs() - start >= timeoutMs)
+    int got = 0;
+    for (;;) {
+        got += Receive(buf + got, count - got);
+        if (got >= count)
             break;
-        PumpMessages();
+        const int64_t left = timeoutMs - (ActiveUiHooks().TickMs() - start);
+        if (left <= 0)
+            break;
+        AwaitInput(int(std::min<int64_t>(left, INT_MAX)));
         if (!IsOpen() || !handle_)
             break;
     }
@@ -192,21 +299,17 @@ int UsbLink::PollByte() {
     if (state_ <= 0 || !handle_)
         return -1;
     uint8_t b = 0;
-    uint32_t n = 0;
-    api_.Read(handle_, &b, 1, n);
-    return n == 1 ? b : -1;
+    return Receive(&b, 1) == 1 ? b : -1;
 }
 
 int UsbLink::ReadByte() {
-    while (state_ > 0) {
-        PumpMessages();
-        if (InputCount() > 0) {
-            const int b = ReadByteTimed(kReadByteTimeoutMs);
-            if (b >= 0)
-                return b;
-        }
+    while (state_ > 0 && handle_) {
+        uint8_t b = 0;
+        if (Receive(&b, 1) == 1)
+            return b;
+        AwaitInput(latencyMs_);
     }
-    throw LinkError("Port err. Getcom");
+    Fail("Port err. Getcom", kFaultClosed);
 }
 
 void UsbLink::FlushInput() {
@@ -316,8 +419,10 @@ int UsbLink::GetDsr() {
 }
 
 void UsbLink::SetLatency(int ms) {
+    const int clamped = std::clamp(ms, 0, 255);
+    latencyMs_ = std::max(clamped, 1);
     if (handle_)
-        api_.SetLatencyTimer(handle_, uint8_t(std::clamp(ms, 0, 255)));
+        api_.SetLatencyTimer(handle_, uint8_t(clamped));
 }
 
 std::string UsbLink::VersionText() {
@@ -340,7 +445,7 @@ bool UsbLink::ReadIdentity(std::string& second, std::string& first) {
         int savedBaud = baudRate_;
         for (;;) {
             if (!IsOpen())
-                throw LinkError(ReadErrorText());
+                Fail(ReadErrorText(), kFaultClosed);
             ++poll;
             if (poll == kIdentityFastPoll) {
                 // Try the other rate the instrument may be set to. The

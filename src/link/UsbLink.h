@@ -1,22 +1,28 @@
 #pragma once
 // The USB link (connection code 99): the instrument's FTDI USB-serial
-// bridge, device 0, as a 273000-baud 8N1 line, through FtdiApi.
+// bridge as a 273000-baud 8N1 line, through FtdiApi. Only a device that
+// identifies as the instrument (see link/UsbIdentity.h) is ever opened.
 #include "link/FtdiApi.h"
 #include "link/Link.h"
+#include "link/UsbIdentity.h"
 
 #include <string>
+#include <vector>
 
-// Attached FTDI devices; 0 when the listing fails.
+// Attached instruments (other USB-serial adapters are not counted); 0 when
+// the listing fails. extra: the instrument IDs the operator gave. Without
+// arguments: the FTDI calls and IDs of DefaultLinkOptions().
 int UsbDeviceCount();
-int UsbDeviceCount(FtdiApi& api);
+int UsbDeviceCount(FtdiApi& api, const std::vector<UsbId>& extra = {});
 
 constexpr int kUsbOpenAttempts = 501;
 constexpr int kUsbOpenRetryMs = 15;
 
 class UsbLink : public Link {
 public:
-    // api: the FTDI calls to use; the one in force (ActiveFtdiApi()) when null.
-    explicit UsbLink(FtdiApi* api = nullptr);
+    // api: the FTDI calls to use; the one in force (ActiveFtdiApi()) when
+    // null. extraIds: instrument IDs besides FTDI's own.
+    explicit UsbLink(FtdiApi* api = nullptr, std::vector<UsbId> extraIds = {});
     ~UsbLink() override;
 
     int ReadByte() override;
@@ -58,18 +64,37 @@ public:
     std::string LinkName() override { return "USB"; }
     std::string VersionText() override;
 
+    // The device the link holds open (its location empty when none).
+    const UsbDevice& OpenedDevice() const { return opened_; }
+
 protected:
     bool WaitClosed() override;
+    // Lets libusb wait for the device's input, at most one latency period
+    // at a time so that the window stays live, then pumps.
+    void AwaitInput(int maxMs) override;
 
 private:
+    // The attached instruments, first the one to open.
+    std::vector<UsbDevice> Instruments();
+    // After an OK to the connect prompt: gives a cable just plugged in the
+    // moment the system needs to announce it.
+    std::vector<UsbDevice> WaitForInstrument();
+    void ExplainOpenFailure(FtStatus status, const std::string& error);
+    // What the device has received, up to count bytes, without waiting.
+    int Receive(uint8_t* buf, int count);
     // True when a device query failed; drops the state to -1 when the
     // device is gone.
     bool QueryFailed(FtStatus status);
+    void Release();
     void ApplyDataCharacteristics();
     void ApplyFlowControl(uint16_t mode);
+    // Microseconds one byte takes on the line in the format in force.
+    int64_t ByteMicroseconds() const;
 
     FtdiApi& api_;
+    std::vector<UsbId> extraIds_;
     FtdiApi::Handle handle_ = nullptr;
+    UsbDevice opened_;
     int wordLength_ = 8;
     int stopBits_ = 0;
     int parity_ = 0;
@@ -81,4 +106,9 @@ private:
     int byteDelayMs_ = 0;
     // The rate the device runs at (GetBaudRate answers 0 on this link).
     int baudRate_ = 0;
+    // The device's latency timer: the longest the link waits on an idle
+    // device before it pumps again.
+    int latencyMs_ = 16;
+    // The read time-out last given to the device (-1: not known).
+    int readTimeoutMs_ = -1;
 };

@@ -70,6 +70,11 @@ bool Settings::LoadSettings(const std::string& path) {
     int item = ReadInt(ini, "Connection", 0);
     connectionCode = CodeForItem(item);
     ipAddress = ini.value("IPAddress", QString()).toString().toStdString();
+    // Written by hand without quotes, a list reads back as several values.
+    const QVariant ids = ini.value("UsbIds");
+    usbIds =
+        (ids.userType() == QMetaType::QStringList ? ids.toStringList().join(',') : ids.toString())
+            .toStdString();
     // A client choice without an address falls back to the access point.
     if (ipAddress.empty() && item == kItemWiConnectClient)
         item = kItemWiConnectAccessPoint;
@@ -101,6 +106,7 @@ bool Settings::SaveSettings(const std::string& path, std::string* message) const
     ini.setValue("ShowGapFillers", showGapFillers ? 1 : 0);
     ini.setValue("Connection", connectionItem);
     ini.setValue("IPAddress", QString::fromStdString(ipAddress));
+    ini.setValue("UsbIds", QString::fromStdString(usbIds));
     ini.endGroup();
     ini.sync();
     if (ini.status() != QSettings::NoError || !ini.isWritable()) {

@@ -1,7 +1,7 @@
 #pragma once
-// The five settings kept between runs in "Pylorix.ini" (section "Settings")
-// in the data folder, usable with or without the settings dialog: the
-// dialog edits a Settings, the engine and a console recorder read one.
+// The settings kept between runs in "Pylorix.ini" (section "Settings") in
+// the data folder, usable with or without the settings dialog: the dialog
+// edits a Settings, the engine and a console recorder read one.
 #include <functional>
 #include <string>
 
@@ -25,6 +25,11 @@ public:
     // The connection code in force; a serial port number given on the
     // command line survives only while no settings file exists.
     int connectionCode = 99;
+    // Key "UsbIds": USB IDs of the instrument besides FTDI's own, as
+    // "VID:PID[:SERIAL],..." in hexadecimal (read by the USB link, which
+    // says what it cannot understand). No dialog edits it: it is written
+    // back as it was read.
+    std::string usbIds;
 
     // Runs whenever "Rho display only" changes (a loaded value included), so
     // that the dialog greys "Active CRC check" and the window shows its label.
@@ -41,7 +46,7 @@ public:
     bool LoadSettings();
     bool LoadSettings(const std::string& path);
 
-    // Writes all five keys. On failure returns false and, when message is
+    // Writes all the keys. On failure returns false and, when message is
     // given, the text to show ("Can't create directory ..." or
     // "Can't save INI file !").
     bool SaveSettings(std::string* message = nullptr) const;

@@ -4,6 +4,7 @@
 #include "FakeLink.h"
 #include "link/DeviceWatch.h"
 #include "link/SerialLink.h"
+#include "link/UsbLink.h"
 
 #include <gtest/gtest.h>
 
@@ -36,6 +37,46 @@ TEST(LinkFactory, CreatesTheLinkOfEachCodeWithItsOptions) {
     control.SetPortNumber(3);
     EXPECT_EQ(control.DeviceName(), "/dev/ttyS2");
 #endif
+}
+
+TEST(LinkFactory, InstrumentUsbIdsReachTheLinkAndTheCount) {
+    ScopedFakeHooks fake;
+    FakeFtdi ftdi;
+    // A bridge programmed with its own ID: not an instrument until named.
+    UsbDevice own = FakeFtdi::Bridge("2-1");
+    own.vendor = 0x1234;
+    own.product = 0xABCD;
+    ftdi.attached = {own};
+
+    const LinkOptions parsed =
+        LinkOptionsFromArguments({"pylorix", "--usb-id", "1234:abcd",
+                                  "--usb-id=0403:6001:A1,0403:6015", "--usb-id", "bad", "99"});
+    ASSERT_EQ(parsed.usbIds.size(), 3u);
+    EXPECT_EQ(FormatUsbId(parsed.usbIds[0]), "1234:abcd");
+    EXPECT_EQ(FormatUsbId(parsed.usbIds[1]), "0403:6001:A1");
+    EXPECT_EQ(FormatUsbId(parsed.usbIds[2]), "0403:6015");
+
+    EXPECT_EQ(UsbDeviceCount(ftdi), 0);
+    LinkOptions options;
+    options.ftdi = &ftdi;
+    options.usbIds = parsed.usbIds;
+    auto named = CreateLink(99, options);
+    EXPECT_EQ(named->Open(99, 273000, "", false, "", 0), 99);
+    EXPECT_EQ(dynamic_cast<UsbLink&>(*named).OpenedDevice().location, "2-1");
+    named->Close();
+
+    // The count the session and the device watch ask for uses the default
+    // options, to which the stored setting's IDs are added.
+    const LinkOptions saved = DefaultLinkOptions();
+    LinkOptions defaults;
+    defaults.ftdi = &ftdi;
+    SetDefaultLinkOptions(defaults);
+    EXPECT_EQ(UsbDeviceCount(), 0);
+    EXPECT_EQ(AddDefaultUsbIds("0403:6001, 1234:ABCD"), "");
+    EXPECT_EQ(UsbDeviceCount(), 1);
+    EXPECT_NE(AddDefaultUsbIds("12:34:"), "");
+    EXPECT_EQ(DefaultLinkOptions().usbIds.size(), 2u);
+    SetDefaultLinkOptions(saved);
 }
 
 TEST(DeviceWatch, PollReportsEveryChangeOfTheCountOnce) {

@@ -37,6 +37,7 @@ TEST(SettingsStore, MissingFileKeepsDefaultsAndTheCommandLineCode) {
     EXPECT_EQ(s.connectionItem, 0);
     EXPECT_EQ(s.connectionCode, 3);
     EXPECT_EQ(s.ipAddress, "");
+    EXPECT_EQ(s.usbIds, "");
     EXPECT_EQ(Settings::FilePath(), root.path() + "/Pylorix Data/Pylorix.ini");
 }
 
@@ -128,6 +129,30 @@ TEST(SettingsStore, SaveWritesAllKeysAndRoundTrips) {
     EXPECT_FALSE(back.activeCrcCheck);
     EXPECT_EQ(back.connectionCode, 200);
     EXPECT_EQ(back.ipAddress, "192.168.1.15");
+}
+
+TEST(SettingsStore, InstrumentUsbIdsRoundTrip) {
+    TempRoot root;
+    // By hand, the list is often written without quotes.
+    WriteIni("Connection=0\nUsbIds=0403:6001:A9M1XKQ2, 1234:abcd\n");
+    Settings s;
+    ASSERT_TRUE(s.LoadSettings());
+    EXPECT_EQ(s.usbIds, "0403:6001:A9M1XKQ2,1234:abcd");
+    ASSERT_TRUE(s.SaveSettings());
+    Settings back;
+    back.LoadSettings();
+    EXPECT_EQ(back.usbIds, s.usbIds);
+
+    // A file from before the key existed, and one with a single ID.
+    WriteIni("Connection=0\n");
+    Settings old;
+    old.usbIds = "leftover";
+    old.LoadSettings();
+    EXPECT_EQ(old.usbIds, "");
+    WriteIni("UsbIds=0403:6015\n");
+    Settings one;
+    one.LoadSettings();
+    EXPECT_EQ(one.usbIds, "0403:6015");
 }
 
 TEST(SettingsStore, ConnectionChoiceSettlesTheAddressOnlyWhileTheDialogIsActive) {

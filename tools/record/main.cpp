@@ -47,7 +47,8 @@ const char* const kDescription =
     "replays a recorded acquisition instead.\n\n"
     "Exit status: 0 when every run completed; otherwise 100 + the last result's\n"
     "code: 101 link lost, 102 header error, 103 node-set error, 104 quadripole-set\n"
-    "error, 110 file mismatch, 115 file error, 120 closing; 2 for a bad option.";
+    "error, 105 link fault while the header or sets came, 110 file mismatch, 115\n"
+    "file error, 120 closing; 2 for a bad option or an address that cannot be meant.";
 
 } // namespace
 
@@ -62,9 +63,15 @@ int main(int argc, char** argv) {
     parser.addVersionOption();
     const QCommandLineOption connection(
         "connection",
-        "99 USB, 100 TCP/IP (WiConnect), 200 TCP/IP (Wi-Fi instrument), N serial port N.", "CODE");
+        "99 USB, 100 TCP/IP (WiConnect), 200 TCP/IP (Wi-Fi instrument), N (from 1) serial port N.",
+        "CODE");
     const QCommandLineOption address("address", "Instrument address for TCP/IP.", "HOST[:PORT]");
     const QCommandLineOption serialDevice("serial-device", "Serial device to use.", "PATH");
+    const QCommandLineOption usbId(
+        "usb-id",
+        "USB ID of the instrument besides FTDI's own, in hexadecimal; with a serial number, that "
+        "device only. Repeatable; used besides those of the setting UsbIds.",
+        "VID:PID[:SERIAL]");
     const QCommandLineOption dataRoot("data-root", "Root folder of the data folder.", "DIR");
     const QCommandLineOption rhoOnly("rho-only", "Rho display only (no files are written).");
     const QCommandLineOption noCrc("no-crc-check", "Do not ask for damaged records again.");
@@ -75,16 +82,12 @@ int main(int argc, char** argv) {
     const QCommandLineOption view("view", "Replay a recorded acquisition at once.", "FILE.heq");
     const QCommandLineOption simulate("simulate", "Replay a recorded acquisition at its pace.",
                                       "FILE.heq");
-    parser.addOptions({connection, address, serialDevice, dataRoot, rhoOnly, noCrc, gaps, runs, yes,
-                       view, simulate});
+    parser.addOptions({connection, address, serialDevice, usbId, dataRoot, rhoOnly, noCrc, gaps,
+                       runs, yes, view, simulate});
     parser.process(app);
 
     if (parser.isSet(dataRoot))
         qputenv("PYLORIX_ROOT", parser.value(dataRoot).toLocal8Bit());
-
-    LinkOptions linkOptions;
-    linkOptions.serialDevice = parser.value(serialDevice).toStdString();
-    SetDefaultLinkOptions(linkOptions);
 
     Settings settings;
     settings.LoadSettings();
@@ -95,7 +98,34 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "pylorix-record: --connection needs a number\n");
             return 2;
         }
+        // 0 and below name no link: taking them would open a serial port
+        // that cannot exist and wait on it for ever.
+        if (settings.connectionCode <= 0) {
+            std::fprintf(stderr,
+                         "pylorix-record: --connection %d is not valid: use 99 (USB), 100 or 200 "
+                         "(TCP/IP), or a serial port number from 1\n",
+                         settings.connectionCode);
+            return 2;
+        }
     }
+
+    LinkOptions linkOptions;
+    linkOptions.serialDevice = parser.value(serialDevice).toStdString();
+    for (const QString& id : parser.values(usbId)) {
+        const std::string error = ParseUsbIds(id.toStdString(), linkOptions.usbIds);
+        if (!error.empty()) {
+            std::fprintf(stderr, "pylorix-record: --usb-id: %s\n", error.c_str());
+            return 2;
+        }
+    }
+    // A stored list the recorder cannot read in full is used for what it
+    // can read; saying so beats a silent prompt for a cable.
+    const std::string storedError = ParseUsbIds(settings.usbIds, linkOptions.usbIds);
+    if (!storedError.empty())
+        std::fprintf(stderr, "pylorix-record: setting UsbIds in %s: %s (left out)\n",
+                     Settings::FilePath().c_str(), storedError.c_str());
+    SetDefaultLinkOptions(linkOptions);
+
     if (parser.isSet(address))
         settings.ipAddress = parser.value(address).toStdString();
     if (parser.isSet(rhoOnly))
@@ -149,6 +179,7 @@ int main(int argc, char** argv) {
     });
     watch.start(200);
 
+    bool cannotConnect = false;
     console.onTimer = [&] {
         engine.OnSessionTimer();
         if (interrupted || engine.closing ||
@@ -156,15 +187,28 @@ int main(int argc, char** argv) {
             app.quit();
             return;
         }
+        if (!engine.openFailure.empty() && !engine.RetryWanted()) {
+            // Trying again cannot help (a malformed address): say so and end.
+            std::fprintf(stderr, "pylorix-record: cannot connect: %s\n",
+                         engine.openFailure.c_str());
+            cannotConnect = true;
+            app.quit();
+            return;
+        }
         // The link closed or could not be opened: an unattended station
-        // tries again rather than giving up on the day.
-        std::fprintf(stdout, "Link closed; trying again in 5 s\n");
-        std::fflush(stdout);
-        QTimer::singleShot(5000, [&] { console.SetSessionTimerEnabled(true); });
+        // tries again rather than giving up on the day. A failed open has
+        // already said why and when in its status line.
+        if (engine.openFailure.empty()) {
+            std::fprintf(stdout, "Link closed; trying again in %d s\n", kOpenRetryMs / 1000);
+            std::fflush(stdout);
+        }
+        QTimer::singleShot(kOpenRetryMs, [&] { console.SetSessionTimerEnabled(true); });
     };
     console.SetSessionTimerEnabled(true);
     app.exec();
     SetUiHooks(nullptr);
+    if (cannotConnect)
+        return 2;
     if (engine.runsDone == 0)
         return interrupted ? ExitCodeFor(RunClosing) : ExitCodeFor(RunLinkLost);
     return ExitCodeFor(engine.lastResult);
