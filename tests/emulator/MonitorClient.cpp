@@ -46,12 +46,22 @@ QString EmulatorProcess::errorOutput() {
     return QString::fromLocal8Bit(process_.readAllStandardError());
 }
 
+long residentKb(qint64 pid) {
+    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLong();
+    return -1;
+}
+
 // ---- byte level
 
-bool MonitorClient::connectTcp(int port) {
+bool MonitorClient::connectTcp(int port, int timeoutMs) {
     auto socket = std::make_unique<QTcpSocket>();
     socket->connectToHost(QStringLiteral("127.0.0.1"), quint16(port));
-    if (!socket->waitForConnected(5000))
+    if (!socket->waitForConnected(timeoutMs))
         return false;
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     device_ = std::move(socket);
@@ -90,6 +100,7 @@ bool MonitorClient::fill(int timeoutMs) {
     }
     const QByteArray data = device_->readAll();
     input_.insert(input_.end(), data.begin(), data.end());
+    received_ += size_t(data.size());
     return !data.isEmpty();
 }
 

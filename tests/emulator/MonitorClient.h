@@ -24,6 +24,7 @@ public:
     // is among them) and reads the first line of its output.
     bool start(const QStringList& arguments);
     int port() const { return firstLine_.toInt(); }
+    qint64 pid() const { return process_.processId(); }
     QString firstLine() const { return firstLine_; }
     // Exit code, or -1 when it did not end in time.
     int waitForExit(int timeoutMs);
@@ -36,7 +37,7 @@ private:
 
 class MonitorClient {
 public:
-    bool connectTcp(int port);
+    bool connectTcp(int port, int timeoutMs = 5000);
     bool openDevice(const QString& path);
     void close();
 
@@ -49,6 +50,8 @@ public:
     void pushBack(uint8_t b) { input_.push_front(b); }
     // True when the peer closed the link (nothing more will come).
     bool peerClosed(int timeoutMs);
+    // Every byte taken from the link so far.
+    size_t bytesReceived() const { return received_; }
 
     // Wi-Fi wake-up: '@' until the instrument answers '@'.
     bool wakeUp(int timeoutMs);
@@ -66,7 +69,11 @@ private:
     bool fill(int timeoutMs);
     std::unique_ptr<QIODevice> device_;
     std::deque<uint8_t> input_;
+    size_t received_ = 0;
 };
+
+// Resident memory of a process in kB (VmRSS), -1 when it cannot be read.
+long residentKb(qint64 pid);
 
 uint16_t sum16(const uint8_t* data, size_t count);
 uint16_t getU16(const ByteVec& d, size_t off);

@@ -21,11 +21,14 @@ uint16_t blockSum(const std::vector<uint8_t>& data) {
     return uint16_t(checksum16(lenBytes, 2) + checksum16(data));
 }
 
-void writeBlock(EmuWire& wire, const std::vector<uint8_t>& data, bool damage, EmuRandom* random) {
+// sumError, when not 0, is mixed into the check word: the block then
+// arrives whole but fails its check.
+void writeBlock(EmuWire& wire, const std::vector<uint8_t>& data, bool damage, EmuRandom* random,
+                uint16_t sumError = 0) {
     // length word << 6, data, checksum word
     std::vector<uint8_t> out(data.size() + 4);
     const uint16_t lenWord = uint16_t(data.size() << 6);
-    const uint16_t sum = blockSum(data);
+    const uint16_t sum = uint16_t(blockSum(data) ^ sumError);
     out[0] = uint8_t(lenWord & 0xFF);
     out[1] = uint8_t(lenWord >> 8);
     std::copy(data.begin(), data.end(), out.begin() + 2);
@@ -39,6 +42,29 @@ void writeBlock(EmuWire& wire, const std::vector<uint8_t>& data, bool damage, Em
     wire.write(out);
 }
 
+// Length of the over-long blocks of a wedged transfer: past the limit,
+// and still a length the 10-bit length field can carry.
+constexpr size_t kWedgeBlockLength = kMaxBlockData + 72;
+
+[[noreturn]] void sendWedged(EmuWire& wire, const std::vector<uint8_t>& data) {
+    std::vector<uint8_t> block(
+        data.begin(), data.begin() + std::ptrdiff_t(std::min<size_t>(kMaxBlockData, data.size())));
+    std::vector<uint8_t> tooLong(kWedgeBlockLength);
+    for (size_t i = 0; i < tooLong.size(); ++i)
+        tooLong[i] = data[i % data.size()];
+    for (bool longOne = true;; longOne = !longOne) {
+        const uint16_t request = wire.needWord("block request");
+        wire.writeWord(request);
+        if (longOne) {
+            // Its check word is right for what was sent: only the length
+            // is wrong.
+            writeBlock(wire, tooLong, false, nullptr);
+            continue;
+        }
+        writeBlock(wire, block, false, nullptr, 0x5A5A);
+    }
+}
+
 } // namespace
 
 void sendBlocks(EmuWire& wire, const std::vector<uint8_t>& data, BlockFaults* faults) {
@@ -50,6 +76,8 @@ void sendBlocks(EmuWire& wire, const std::vector<uint8_t>& data, BlockFaults* fa
             break;
     }
     wire.writeLong(int32_t(data.size()));
+    if (faults && faults->wedge)
+        sendWedged(wire, data);
 
     uint16_t seq = 1, prev = 1;
     size_t position = 0;

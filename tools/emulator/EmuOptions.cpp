@@ -35,7 +35,9 @@ const char* kDescription =
     "  varmex-emulator                              wired instrument on 127.0.0.1:29461\n"
     "  varmex-emulator --generation wifi --lines 4  Wi-Fi instrument, four profiles\n"
     "  varmex-emulator --pty --cycle-ms 100         on a new pseudo-terminal\n"
-    "  varmex-emulator --listen 127.0.0.1:0 --cycle-ms 0 --corrupt 0.05 --truth sent.csv";
+    "  varmex-emulator --listen 127.0.0.1:0 --cycle-ms 0 --corrupt 0.05 --truth sent.csv\n"
+    "  varmex-emulator --pace-baud 273000 --latency-ms 80 --accept-delay-ms 1500\n"
+    "                                               a slow Wi-Fi module in a field";
 
 struct OptionEntry {
     const char* name;
@@ -90,6 +92,26 @@ const OptionEntry kOptions[] = {
     {"bad-count", "Announce one batch with a record count of 0 or 21 first.", nullptr},
     {"bad-index", "Announce one batch with an index before the expected one first.", nullptr},
     {"corrupt-blocks", "Probability of a block checksum error during block downloads.", "P"},
+    {"pace-baud",
+     "Bytes leave no faster than N baud, 10 bit times a byte, on every link "
+     "(default 0 = as fast as the link takes them).",
+     "N"},
+    {"latency-ms", "Delay before every reply to the monitor, as on a slow radio link.", "MS"},
+    {"accept-delay-ms",
+     "TCP: complete no connection handshake for this long after listening starts; "
+     "the monitor's first connection requests are dropped, as by a slow Wi-Fi module.",
+     "MS"},
+    {"flood",
+     "Hostile peer: 'start' sends 'S' bytes without end instead of the Start handshake; "
+     "'random' sends random bytes without end after it.",
+     "KIND"},
+    {"wedge",
+     "Hostile peer: answer every block request of the downloads with a bad block, for ever "
+     "(too long and wrong check word in turn).",
+     nullptr},
+    {"hang-after-start",
+     "Go silent after the Start handshake: keep the link open, read and never answer.", nullptr},
+    {"close-after-start", "Close the connection right after the Start handshake.", nullptr},
     {"truth", "Write every record sent to this CSV file.", "FILE"},
     {"quiet", "No progress messages on standard error.", nullptr},
 };
@@ -232,8 +254,16 @@ EmuParseResult parseEmuOptions(const QStringList& arguments, EmuOptions& o) {
         !intOpt("idle-timeout", 100, 86400000, o.idleTimeoutMs) ||
         !intOpt("accept-timeout", 0, 86400000, o.acceptTimeoutMs) ||
         !intOpt("short-gap-ms", 0, 3600000, o.shortGapMs) ||
-        !intOpt("drop-after", 0, 1000000, o.dropAfter))
+        !intOpt("drop-after", 0, 1000000, o.dropAfter) ||
+        !intOpt("pace-baud", 0, 10000000, o.paceBaud) ||
+        !intOpt("latency-ms", 0, 60000, o.latencyMs) ||
+        !intOpt("accept-delay-ms", 0, 600000, o.acceptDelayMs))
         return r;
+    // No line runs below 50 baud: a rate that small is a typing slip.
+    if (o.paceBaud > 0 && o.paceBaud < 50)
+        return fail(QStringLiteral("pace-baud"), QStringLiteral("0 or from 50 to 10000000"));
+    if (o.acceptDelayMs > 0 && (o.pty || !o.serialDevice.isEmpty()))
+        return fail(QStringLiteral("accept-delay-ms"), QStringLiteral("only for a TCP listener"));
     if (!realOpt("spacing", 0.01, 10000.0, o.spacing) ||
         !realOpt("gap-fillers", 0.0, 1.0, o.gapFillers) || !realOpt("rho1", 1e-3, 1e7, o.rho1) ||
         !realOpt("rho2", 1e-3, 1e7, o.rho2) || !realOpt("noise", 0.0, 1.0, o.noise) ||
@@ -274,6 +304,33 @@ EmuParseResult parseEmuOptions(const QStringList& arguments, EmuOptions& o) {
             !toInt(parts[1], 1, 16000, s.count))
             return fail(QStringLiteral("skip"), QStringLiteral("expected I:N"));
         o.skips.push_back(s);
+    }
+    if (p.isSet(QStringLiteral("flood"))) {
+        const QString k = p.value(QStringLiteral("flood")).toLower();
+        if (k == QLatin1String("start"))
+            o.flood = FloodKind::Start;
+        else if (k == QLatin1String("random"))
+            o.flood = FloodKind::Random;
+        else
+            return fail(QStringLiteral("flood"), QStringLiteral("start or random"));
+    }
+    o.wedge = p.isSet(QStringLiteral("wedge"));
+    o.hangAfterStart = p.isSet(QStringLiteral("hang-after-start"));
+    o.closeAfterStart = p.isSet(QStringLiteral("close-after-start"));
+    {
+        // Each of them takes the conversation over after the Start moment:
+        // two at once would have no meaning.
+        QStringList hostile;
+        if (o.flood != FloodKind::None)
+            hostile << QStringLiteral("flood");
+        if (o.wedge)
+            hostile << QStringLiteral("wedge");
+        if (o.hangAfterStart)
+            hostile << QStringLiteral("hang-after-start");
+        if (o.closeAfterStart)
+            hostile << QStringLiteral("close-after-start");
+        if (hostile.size() > 1)
+            return fail(hostile[1], QStringLiteral("cannot be used with --") + hostile[0]);
     }
     o.badCount = p.isSet(QStringLiteral("bad-count"));
     o.badIndex = p.isSet(QStringLiteral("bad-index"));

@@ -9,6 +9,9 @@ namespace varmexemu {
 
 enum class Generation { Wired, Wifi };
 enum class ArrayType { Wenner, Schlumberger, DipoleDipole, PoleDipole };
+// What a flooding peer sends: 'S' bytes in place of the Start handshake, or
+// random bytes in place of the acquisition that follows it.
+enum class FloodKind { None, Start, Random };
 
 struct SkipRange {
     int index = 0;
@@ -59,6 +62,11 @@ struct EmuOptions {
     int acceptTimeoutMs = 0; // 0: wait for the monitor without limit
     int shortGapMs = -1;     // -1: chosen from the link (see EmuSession)
 
+    // Link realism
+    int paceBaud = 0;      // bytes leave no faster than this (10 bit times each); 0: unpaced
+    int latencyMs = 0;     // delay before every reply to the monitor
+    int acceptDelayMs = 0; // TCP: no handshake completes this long after listening starts
+
     // Faults
     double corrupt = 0.0;
     std::vector<int> shortRecords;
@@ -67,6 +75,12 @@ struct EmuOptions {
     bool badCount = false;
     bool badIndex = false;
     double corruptBlocks = 0.0;
+
+    // Hostile peers (at most one of these)
+    FloodKind flood = FloodKind::None;
+    bool wedge = false;           // every block of the downloads arrives bad, for ever
+    bool hangAfterStart = false;  // silent after the Start handshake
+    bool closeAfterStart = false; // closes the connection after the Start handshake
 
     QString truthFile;
     bool quiet = false;

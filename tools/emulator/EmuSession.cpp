@@ -55,7 +55,18 @@ SessionEnd EmuSession::run() {
         for (int i = 0; i < o_.repeat; ++i) {
             waitForStartMoment(i == 0 ? o_.startDelayMs
                                       : std::max(o_.startDelayMs, kBetweenRunsMs));
+            if (o_.flood == FloodKind::Start)
+                flood(FloodKind::Start);
             startHandshake();
+            if (o_.flood == FloodKind::Random)
+                flood(FloodKind::Random);
+            if (o_.hangAfterStart)
+                hangSilently();
+            if (o_.closeAfterStart) {
+                log_.info(QStringLiteral("closing the link right after Start"));
+                transport_.dropPeer();
+                return SessionEnd::Dropped;
+            }
             if (runAcquisition(++acquisitionCounter_) == RunEnd::Dropped)
                 return SessionEnd::Dropped;
         }
@@ -75,6 +86,43 @@ SessionEnd EmuSession::run() {
         lastError_ = QString::fromStdString(e.what());
         log_.info(lastError_);
         return SessionEnd::TimedOut;
+    }
+}
+
+// ---- hostile peers
+
+void EmuSession::flood(FloodKind kind) {
+    log_.info(kind == FloodKind::Start ? QStringLiteral("flooding 'S' instead of Start")
+                                       : QStringLiteral("flooding random bytes after Start"));
+    constexpr uint8_t kStart = 'S';
+    constexpr int kChunk = 4096;
+    EmuRandom random(o_.seed, 4);
+    std::vector<uint8_t> chunk(size_t(kChunk), kStart);
+    qint64 lastTaken = now();
+    for (;;) {
+        if (kind == FloodKind::Random)
+            for (uint8_t& b : chunk)
+                b = uint8_t(random.uniformInt(0, 255));
+        // Only as fast as the link takes the bytes: a monitor that stops
+        // reading must not make the emulator grow.
+        const int taken = transport_.offer(chunk.data(), kChunk, 100);
+        if (taken < 0)
+            throw LinkLostError("the monitor closed the link");
+        if (taken > 0)
+            lastTaken = now();
+        else if (now() - lastTaken > o_.idleTimeoutMs)
+            throw WireTimeout("the monitor stopped reading the flood");
+        // What the monitor says is not listened to, but it is read, so that
+        // it does not pile up either.
+        wire_.discardInput();
+    }
+}
+
+void EmuSession::hangSilently() {
+    log_.info(QStringLiteral("silent after Start"));
+    for (;;) {
+        wire_.discardInput();
+        wire_.readByte(1000);
     }
 }
 
@@ -107,7 +155,9 @@ EmuSession::RunEnd EmuSession::runAcquisition(int number) {
 
     wire_.write(instrument_.identityWord());
     wire_.write(instrument_.nameBytes());
-    BlockFaults blockFaults{o_.corruptBlocks, &faults_.blockRandom, 0};
+    BlockFaults blockFaults{o_.corruptBlocks, &faults_.blockRandom, 0, o_.wedge};
+    if (o_.wedge)
+        log_.info(QStringLiteral("wedged: every block request gets a bad block"));
     if (wired()) {
         sendBlocks(wire_, instrument_.wiredHeader(), &blockFaults);
         sendBlocks(wire_, instrument_.wiredNodeBlock(), &blockFaults);

@@ -70,6 +70,11 @@ private:
     void runCheck();
     void startHandshake();
 
+    // Hostile peers: they take the conversation over and end only when
+    // the monitor leaves (LinkLostError) or stops reading (WireTimeout).
+    [[noreturn]] void flood(FloodKind kind);
+    [[noreturn]] void hangSilently();
+
     RunEnd runAcquisition(int number);
     uint8_t waitForMode();
     Control serveControls(int periodMs);

@@ -115,6 +115,28 @@ bool writeAll(const PtyHandle& h, const uint8_t* data, int count, int timeoutMs)
     return true;
 }
 
+int writeSome(const PtyHandle& h, const uint8_t* data, int count, int timeoutMs) {
+    if (h.fd < 0)
+        return -1;
+    for (;;) {
+        const ssize_t n = ::write(h.fd, data, size_t(count));
+        if (n >= 0)
+            return int(n);
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return -1;
+        pollfd p{h.fd, POLLOUT, 0};
+        const int r = ::poll(&p, 1, timeoutMs < 0 ? 0 : timeoutMs);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r < 0 || (p.revents & (POLLHUP | POLLERR)))
+            return -1;
+        if (r == 0)
+            return 0;
+    }
+}
+
 void drain(const PtyHandle& h, int timeoutMs) {
     if (h.fd < 0 || !peerAttached(h))
         return;
@@ -165,6 +187,9 @@ int readSome(const PtyHandle&, uint8_t*, int) {
 }
 bool writeAll(const PtyHandle&, const uint8_t*, int, int) {
     return false;
+}
+int writeSome(const PtyHandle&, const uint8_t*, int, int) {
+    return -1;
 }
 void drain(const PtyHandle&, int) {}
 void ignoreBrokenPipe() {}

@@ -28,6 +28,9 @@ int readSome(const PtyHandle& handle, uint8_t* buffer, int max);
 // Writes everything within the time; false when the slave side has gone or
 // the bytes could not be delivered in time.
 bool writeAll(const PtyHandle& handle, const uint8_t* data, int count, int timeoutMs);
+// Writes what the pseudo-terminal takes within timeoutMs: the bytes taken
+// (0 when its queue stayed full), -1 when the slave side has gone.
+int writeSome(const PtyHandle& handle, const uint8_t* data, int count, int timeoutMs);
 
 // Waits (at most timeoutMs) until the monitor has read everything sent, so
 // that closing the pseudo-terminal does not throw the last bytes away.

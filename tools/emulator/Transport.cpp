@@ -1,6 +1,7 @@
 #include "Transport.h"
 
 #include "EmuOptions.h"
+#include "LateListener.h"
 
 #include <QElapsedTimer>
 #include <QHostAddress>
@@ -9,6 +10,7 @@
 #include <QTcpSocket>
 #include <QThread>
 #include <algorithm>
+#include <thread>
 
 namespace varmexemu {
 
@@ -18,6 +20,14 @@ namespace {
 // of bounded calls.
 constexpr int kSliceMs = 200;
 
+// What offer() lets wait in the emulator's own buffer: enough to keep the
+// link busy, too little to matter however long a peer does not read.
+constexpr qint64 kOfferQueueBytes = 64 * 1024;
+
+// How long the filler of a late listener may take to show up once accepting
+// resumes; it finished its handshake long before.
+constexpr int kFillerAcceptMs = 2000;
+
 int remainingMs(const QElapsedTimer& timer, int timeoutMs) {
     return std::max(0, timeoutMs - int(timer.elapsed()));
 }
@@ -25,16 +35,22 @@ int remainingMs(const QElapsedTimer& timer, int timeoutMs) {
 } // namespace
 
 std::unique_ptr<EmuTransport> EmuTransport::create(const EmuOptions& o) {
+    std::unique_ptr<EmuTransport> t;
     if (o.pty)
-        return std::make_unique<PtyTransport>();
-    if (!o.serialDevice.isEmpty())
-        return std::make_unique<SerialDeviceTransport>(o.serialDevice, o.baudRate);
-    return std::make_unique<TcpServerTransport>(o.listenHost, o.listenPort);
+        t = std::make_unique<PtyTransport>();
+    else if (!o.serialDevice.isEmpty())
+        t = std::make_unique<SerialDeviceTransport>(o.serialDevice, o.baudRate);
+    else
+        t = std::make_unique<TcpServerTransport>(o.listenHost, o.listenPort, o.acceptDelayMs);
+    if (o.paceBaud > 0 || o.latencyMs > 0)
+        t = std::make_unique<PacedTransport>(std::move(t), o.paceBaud, o.latencyMs);
+    return t;
 }
 
 // ---- TCP
 
-TcpServerTransport::TcpServerTransport(const QString& host, int port) : host_(host), port_(port) {}
+TcpServerTransport::TcpServerTransport(const QString& host, int port, int acceptDelayMs)
+    : host_(host), port_(port), acceptDelayMs_(acceptDelayMs) {}
 
 TcpServerTransport::~TcpServerTransport() {
     dropPeer();
@@ -50,6 +66,27 @@ bool TcpServerTransport::start(QString& error) {
     }
     server_ = std::make_unique<QTcpServer>();
     server_->setMaxPendingConnections(1);
+    if (acceptDelayMs_ > 0) {
+        late_ = std::make_unique<LateListener>();
+        QString why;
+        if (!late_->start(address, port_, why)) {
+            error = QStringLiteral("cannot listen on %1:%2: %3").arg(host_).arg(port_).arg(why);
+            return false;
+        }
+        const qintptr fd = late_->takeDescriptor();
+        if (!server_->setSocketDescriptor(fd)) {
+            error = QStringLiteral("cannot listen on %1:%2: %3")
+                        .arg(host_)
+                        .arg(port_)
+                        .arg(server_->errorString());
+            return false;
+        }
+        // Nothing is taken from the backlog until the delay is over: the
+        // filler keeps it full.
+        server_->pauseAccepting();
+        listening_.start();
+        return true;
+    }
     if (!server_->listen(address, quint16(port_))) {
         error = QStringLiteral("cannot listen on %1:%2: %3")
                     .arg(host_)
@@ -57,6 +94,37 @@ bool TcpServerTransport::start(QString& error) {
                     .arg(server_->errorString());
         return false;
     }
+    return true;
+}
+
+bool TcpServerTransport::openLateListener(int timeoutMs) {
+    const int left = std::max(0, acceptDelayMs_ - int(listening_.elapsed()));
+    if (timeoutMs > 0 && timeoutMs < left) {
+        QThread::msleep(unsigned(timeoutMs));
+        return false;
+    }
+    QThread::msleep(unsigned(left));
+    server_->resumeAccepting();
+    // The filler is first in the backlog; a monitor's connection can only
+    // follow it.
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < kFillerAcceptMs) {
+        if (!server_->hasPendingConnections() && !server_->waitForNewConnection(kSliceMs))
+            continue;
+        QTcpSocket* s = server_->nextPendingConnection();
+        if (!s)
+            continue;
+        if (s->peerPort() == late_->fillerPort()) {
+            s->abort();
+            delete s;
+            break;
+        }
+        // Not the filler after all: serve it.
+        socket_ = s;
+        break;
+    }
+    late_.reset();
     return true;
 }
 
@@ -72,6 +140,12 @@ bool TcpServerTransport::waitForPeer(int timeoutMs) {
     dropPeer();
     QElapsedTimer timer;
     timer.start();
+    if (late_ && !openLateListener(timeoutMs))
+        return false;
+    if (socket_) {
+        socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        return true;
+    }
     for (;;) {
         const int slice =
             timeoutMs > 0 ? std::min(kSliceMs, remainingMs(timer, timeoutMs)) : kSliceMs;
@@ -120,6 +194,23 @@ bool TcpServerTransport::write(const uint8_t* data, int count, int timeoutMs) {
         socket_->waitForBytesWritten(std::min(left, kSliceMs));
     }
     return true;
+}
+
+int TcpServerTransport::offer(const uint8_t* data, int count, int waitMs) {
+    if (!socket_ || socket_->state() != QAbstractSocket::ConnectedState)
+        return -1;
+    if (socket_->bytesToWrite() >= kOfferQueueBytes) {
+        socket_->waitForBytesWritten(waitMs);
+        if (socket_->state() != QAbstractSocket::ConnectedState)
+            return -1;
+        if (socket_->bytesToWrite() >= kOfferQueueBytes)
+            return 0;
+    }
+    const qint64 n = socket_->write(reinterpret_cast<const char*>(data), count);
+    if (n < 0)
+        return -1;
+    socket_->flush();
+    return int(n);
 }
 
 void TcpServerTransport::dropPeer() {
@@ -181,6 +272,10 @@ int PtyTransport::read(uint8_t* buffer, int max, int timeoutMs) {
 
 bool PtyTransport::write(const uint8_t* data, int count, int timeoutMs) {
     return pty::writeAll(handle_, data, count, timeoutMs);
+}
+
+int PtyTransport::offer(const uint8_t* data, int count, int waitMs) {
+    return pty::writeSome(handle_, data, count, waitMs);
 }
 
 void PtyTransport::dropPeer() {
@@ -260,9 +355,110 @@ bool SerialDeviceTransport::write(const uint8_t* data, int count, int timeoutMs)
     return true;
 }
 
+int SerialDeviceTransport::offer(const uint8_t* data, int count, int waitMs) {
+    if (!port_ || !port_->isOpen() || port_->error() == QSerialPort::ResourceError)
+        return -1;
+    if (port_->bytesToWrite() >= kOfferQueueBytes) {
+        port_->waitForBytesWritten(waitMs);
+        if (port_->error() == QSerialPort::ResourceError)
+            return -1;
+        if (port_->bytesToWrite() >= kOfferQueueBytes)
+            return 0;
+    }
+    const qint64 n = port_->write(reinterpret_cast<const char*>(data), count);
+    if (n < 0)
+        return -1;
+    port_->flush();
+    return int(n);
+}
+
 void SerialDeviceTransport::dropPeer() {
     if (port_ && port_->isOpen())
         port_->close();
+}
+
+// ---- a slower line in front of any of them
+
+PacedTransport::PacedTransport(std::unique_ptr<EmuTransport> inner, int baud, int latencyMs)
+    : inner_(std::move(inner)), baud_(baud), latencyMs_(latencyMs),
+      // About 4 ms of line time: short enough that the bytes trickle as on
+      // a line, long enough that the sleeps stay few.
+      chunk_(std::clamp(baud / 2500, 1, 1024)) {}
+
+QString PacedTransport::description() const {
+    QString d = inner_->description();
+    if (baud_ > 0)
+        d += QStringLiteral(", paced at %1 baud").arg(baud_);
+    if (latencyMs_ > 0)
+        d += QStringLiteral(", replies %1 ms late").arg(latencyMs_);
+    return d;
+}
+
+bool PacedTransport::waitForPeer(int timeoutMs) {
+    replyPending_ = false;
+    lineFreeAt_ = Clock::time_point{};
+    return inner_->waitForPeer(timeoutMs);
+}
+
+void PacedTransport::dropPeer() {
+    replyPending_ = false;
+    inner_->dropPeer();
+}
+
+int PacedTransport::read(uint8_t* buffer, int max, int timeoutMs) {
+    const int n = inner_->read(buffer, max, timeoutMs);
+    // The first byte of a request starts the delay of the reply to it.
+    if (n > 0 && latencyMs_ > 0 && !replyPending_) {
+        replyPending_ = true;
+        replyAt_ = Clock::now() + std::chrono::milliseconds(latencyMs_);
+    }
+    return n;
+}
+
+void PacedTransport::awaitReplyMoment() {
+    if (!replyPending_)
+        return;
+    replyPending_ = false;
+    std::this_thread::sleep_until(replyAt_);
+}
+
+PacedTransport::Clock::duration PacedTransport::lineTime(int count) const {
+    // Ten bit times a byte, rounded up so that the line is never faster
+    // than its rate.
+    const int64_t ns = (int64_t(count) * 10'000'000'000LL + baud_ - 1) / baud_;
+    return std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(ns));
+}
+
+PacedTransport::Clock::time_point PacedTransport::crossLine(int count) {
+    const Clock::time_point done = std::max(Clock::now(), lineFreeAt_) + lineTime(count);
+    std::this_thread::sleep_until(done);
+    return done;
+}
+
+bool PacedTransport::write(const uint8_t* data, int count, int timeoutMs) {
+    awaitReplyMoment();
+    if (baud_ <= 0)
+        return inner_->write(data, count, timeoutMs);
+    for (int done = 0; done < count;) {
+        const int n = std::min(chunk_, count - done);
+        lineFreeAt_ = crossLine(n);
+        if (!inner_->write(data + done, n, timeoutMs))
+            return false;
+        done += n;
+    }
+    return true;
+}
+
+int PacedTransport::offer(const uint8_t* data, int count, int waitMs) {
+    awaitReplyMoment();
+    if (baud_ <= 0)
+        return inner_->offer(data, count, waitMs);
+    const int n = std::min(chunk_, count);
+    const Clock::time_point done = crossLine(n);
+    const int taken = inner_->offer(data, n, waitMs);
+    if (taken > 0)
+        lineFreeAt_ = done;
+    return taken;
 }
 
 } // namespace varmexemu

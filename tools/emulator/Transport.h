@@ -4,7 +4,9 @@
 // bounded by the caller's time-out.
 #include "PtyAdapter.h"
 
+#include <QElapsedTimer>
 #include <QString>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 
@@ -30,6 +32,11 @@ public:
     virtual int read(uint8_t* buffer, int max, int timeoutMs) = 0;
     // false when the peer is gone or the bytes could not leave in time.
     virtual bool write(const uint8_t* data, int count, int timeoutMs) = 0;
+    // Takes what the link accepts within waitMs without queueing more than
+    // a few kilobytes in the emulator, so that a peer that does not read
+    // cannot make the emulator grow: the bytes taken (0 when the link stayed
+    // full), -1 when the peer is gone.
+    virtual int offer(const uint8_t* data, int count, int waitMs) = 0;
     // Cuts the line to the current peer, as a pulled cable would.
     virtual void dropPeer() = 0;
     // Ends the conversation in order (TCP: closes the connection; a
@@ -44,9 +51,13 @@ public:
     static std::unique_ptr<EmuTransport> create(const EmuOptions& options);
 };
 
+class LateListener;
+
 class TcpServerTransport : public EmuTransport {
 public:
-    TcpServerTransport(const QString& host, int port);
+    // acceptDelayMs > 0: no connection handshake completes for that long
+    // after listening starts (see LateListener).
+    TcpServerTransport(const QString& host, int port, int acceptDelayMs = 0);
     ~TcpServerTransport() override;
     bool start(QString& error) override;
     QString announcement() const override;
@@ -54,16 +65,25 @@ public:
     bool waitForPeer(int timeoutMs) override;
     int read(uint8_t* buffer, int max, int timeoutMs) override;
     bool write(const uint8_t* data, int count, int timeoutMs) override;
+    int offer(const uint8_t* data, int count, int waitMs) override;
     void dropPeer() override;
     void closePeer() override { dropPeer(); }
     bool canServeAgain() const override { return true; }
     bool isNetwork() const override { return true; }
 
 private:
+    // Waits out the accept delay, then takes the filler connection away so
+    // that the monitor's next try gets through; false when timeoutMs (> 0)
+    // ends first.
+    bool openLateListener(int timeoutMs);
+
     QString host_;
     int port_;
+    int acceptDelayMs_;
     std::unique_ptr<QTcpServer> server_;
     QTcpSocket* socket_ = nullptr;
+    std::unique_ptr<LateListener> late_;
+    QElapsedTimer listening_;
 };
 
 class PtyTransport : public EmuTransport {
@@ -75,6 +95,7 @@ public:
     bool waitForPeer(int timeoutMs) override;
     int read(uint8_t* buffer, int max, int timeoutMs) override;
     bool write(const uint8_t* data, int count, int timeoutMs) override;
+    int offer(const uint8_t* data, int count, int waitMs) override;
     void dropPeer() override;
     void closePeer() override;
     bool canServeAgain() const override { return handle_.fd >= 0; }
@@ -93,6 +114,7 @@ public:
     bool waitForPeer(int) override;
     int read(uint8_t* buffer, int max, int timeoutMs) override;
     bool write(const uint8_t* data, int count, int timeoutMs) override;
+    int offer(const uint8_t* data, int count, int waitMs) override;
     void dropPeer() override;
     bool canServeAgain() const override { return false; }
 
@@ -100,6 +122,46 @@ private:
     QString path_;
     int baudRate_;
     std::unique_ptr<QSerialPort> port_;
+};
+
+// A slower link in front of any transport: bytes leave no faster than a
+// baud rate (ten bit times a byte, as on a serial line with one start and
+// one stop bit), and a reply to the monitor leaves a fixed delay after the
+// request came in, as over a slow radio link. Bytes are held back until
+// their last bit would have crossed the line, so the monitor never sees them
+// sooner than a real line would deliver them.
+class PacedTransport : public EmuTransport {
+public:
+    PacedTransport(std::unique_ptr<EmuTransport> inner, int baud, int latencyMs);
+    bool start(QString& error) override { return inner_->start(error); }
+    QString announcement() const override { return inner_->announcement(); }
+    QString description() const override;
+    bool waitForPeer(int timeoutMs) override;
+    int read(uint8_t* buffer, int max, int timeoutMs) override;
+    bool write(const uint8_t* data, int count, int timeoutMs) override;
+    int offer(const uint8_t* data, int count, int waitMs) override;
+    void dropPeer() override;
+    void closePeer() override { inner_->closePeer(); }
+    bool canServeAgain() const override { return inner_->canServeAgain(); }
+    bool isNetwork() const override { return inner_->isNetwork(); }
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    // Holds a reply back until the latency after its request has passed.
+    void awaitReplyMoment();
+    // Sleeps until count bytes, queued behind what is already on the line,
+    // have crossed it; returns that moment.
+    Clock::time_point crossLine(int count);
+    Clock::duration lineTime(int count) const;
+
+    std::unique_ptr<EmuTransport> inner_;
+    int baud_;
+    int latencyMs_;
+    int chunk_; // bytes handed on at a time, a few milliseconds of line time
+    Clock::time_point lineFreeAt_{};
+    bool replyPending_ = false;
+    Clock::time_point replyAt_{};
 };
 
 } // namespace varmexemu
