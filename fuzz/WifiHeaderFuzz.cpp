@@ -4,9 +4,22 @@
 #include "instrument/InstrumentRecords.h"
 #include "instrument/SequenceSets.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
+
+namespace {
+
+void Require(bool condition, const char* what) {
+    if (!condition) {
+        std::fprintf(stderr, "WifiHeaderFuzz: broken invariant: %s\n", what);
+        std::abort();
+    }
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static auto store = std::make_unique<Sequence>();
@@ -21,7 +34,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool moving = BuildWifiHeader(block.data(), name, header);
 
     if (moving) {
-        (void)BuildMovingArraySets(block.data(), *store);
+        Require(header.lastQuadripole == wifi::kMovingArrayQuadripoles,
+                "moving array without its synthesised quadripoles");
+        const int32_t built = BuildMovingArraySets(block.data(), *store);
+        Require(built == wifi::kMovingArrayQuadripoles || built == -3,
+                "moving-array sets neither built nor refused");
     } else if (NodeRangeValid(header.firstNode, header.lastNode)) {
         // Only a range the download accepts reaches the table, with a block
         // holding every entry.

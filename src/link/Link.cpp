@@ -15,9 +15,6 @@ constexpr int kTotalLengthTimeoutMs = 300000;
 constexpr int kIdentityLineTimeoutMs = 15000;
 constexpr int64_t kIdentityPollLimitMs = 15000;
 constexpr int kBadRequestsBeforeCursorRestore = 5;
-// A noisy cable damages a block now and then, rarely twice running; this
-// many failures of the same block in a row means the peer is wedged.
-constexpr int kBadBlocksLimit = 32;
 constexpr int kSyncAnswersLimit = 100;
 // Echoes of the instrument's bytes before its 0x00; more is a flood.
 constexpr int kSyncEchoLimit = 4096;

@@ -31,6 +31,10 @@ constexpr const char* kFaultClosed = "link closed";
 constexpr const char* kFaultTimedOut = "link timed out";
 
 constexpr int kBlockMaxData = 528;
+// A noisy cable damages a block now and then, rarely many times running;
+// this many bad blocks (or bad block requests) in a row for the same block
+// means the peer is wedged, and the transfer ends with a LinkError.
+constexpr int kBadBlocksLimit = 32;
 // A single transfer larger than this is refused: the largest real one (the
 // quadripole set) is far smaller, and a damaged length must not make the
 // program swallow memory without end.
