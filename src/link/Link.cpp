@@ -300,8 +300,8 @@ void Link::ReceiveToStream(ProgressBar* bar, Indicator* indicator) {
     // that is merely larger than the caller's buffer is still received, so
     // that the dialogue stays in step, and refused afterwards.
     if (total < 0 || size_t(total) > kTransferLimit)
-        Fail("Port err. xbtCload", "the instrument announced a transfer of " +
-                                       std::to_string(total) + " bytes");
+        Fail("Port err. xbtCload",
+             "the instrument announced a transfer of " + std::to_string(total) + " bytes");
     if (bar) {
         bar->SetMinimum(0);
         bar->SetMaximum(total == 0 ? kBlockMaxData : total);
