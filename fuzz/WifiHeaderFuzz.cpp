@@ -34,10 +34,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool moving = BuildWifiHeader(block.data(), name, header);
 
     if (moving) {
-        Require(header.lastQuadripole == wifi::kMovingArrayQuadripoles,
+        Require(header.lastQuadripole == wifi::kMovingArrayLastQuadripole,
                 "moving array without its synthesised quadripoles");
         const int32_t built = BuildMovingArraySets(block.data(), *store);
-        Require(built == wifi::kMovingArrayQuadripoles || built == -3,
+        Require(built == wifi::kMovingArrayLastQuadripole || built == -3,
                 "moving-array sets neither built nor refused");
     } else if (NodeRangeValid(header.firstNode, header.lastNode)) {
         // Only a range the download accepts reaches the table, with a block

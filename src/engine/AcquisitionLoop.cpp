@@ -13,7 +13,27 @@ void SessionEngine::SetMainProgressMaximum(int maximum) {
 }
 
 int SessionEngine::RunAcquisition(bool viewOnly) {
-    const int result = RunAcquisitionSteps(viewOnly);
+    // Requests belong to the run in which they were made: a Stop clicked
+    // after the last run (or during a replay) must not stop this one.
+    stopRequested = 0;
+    pauseRequested = 0;
+    restartRequested = 0;
+    resetRequested = 0;
+    heldCycleByte_ = -1;
+    linkLostAfterBatch_ = false;
+    movingRun_ = false;
+    runFilesCreated_ = false;
+    runActive_ = true;
+    int result = RunAcquisitionSteps(viewOnly);
+    runActive_ = false;
+    // A run that ends before its first batch leaves no files behind.
+    if (runFilesCreated_ && batchesDone == 0 && result != RunCompleted) {
+        if (FileStatus removed = RemoveAcquisitionFiles(runFiles_); !removed)
+            Quietly([&] { view_.ShowError(removed.message); });
+        runFilesCreated_ = false;
+    }
+    if (result == RunFileError && !replayMode)
+        QuietenInstrument();
     // Closing the window closes the link under the loop: that is the
     // operator leaving, not a lost instrument.
     if (closing && result == RunLinkLost)
@@ -64,14 +84,18 @@ int SessionEngine::RunAcquisitionSteps(bool viewOnly) {
             Quietly([&] { view_.AdjustSampleLimit(uint32_t(waited < 0 ? 0 : waited)); });
 
             if (!replayMode && c == acq::kEndMarker) {
-                if (firstIndex + recordCount - 1 == lastQuadripole)
+                if (firstIndex + recordCount - 1 >= lastQuadripole)
                     return RunCompleted;
                 view_.SetStatus(view_.Status() + " Stopped");
                 PumpMessages();
                 // The operator stopped the instrument: a quiet line means the
-                // run is over, anything else means it goes on.
-                if (link_->ReadByteTimed(acq::kStopTailWaitMs) < 0)
+                // run is over, anything else means it goes on. That byte may
+                // be the next batch's own marker: it is kept, not swallowed.
+                const int tail = link_->ReadByteTimed(acq::kStopTailWaitMs);
+                if (tail < 0)
                     return RunCompleted;
+                if (tail == acq::kBatchMarker || tail == acq::kEndMarker)
+                    heldCycleByte_ = tail;
                 continue;
             }
 
@@ -86,6 +110,10 @@ int SessionEngine::RunAcquisitionSteps(bool viewOnly) {
                 continue;
             if (const int failed = CompleteBatch(viewOnly); failed != 0)
                 return failed;
+            // The link went down after the last whole record of the batch:
+            // the batch is stored, the run is over.
+            if (linkLostAfterBatch_)
+                return RunLinkLost;
         }
     } catch (const LinkError&) {
         // The link closed under the loop (cable pulled, Reset, peer gone).
@@ -113,7 +141,15 @@ int SessionEngine::RunStartLive() {
     linkFault.clear();
     link_->ClearFault();
     try {
-        link_->ReadBuffer(instrumentWord, kInstrumentWordSize);
+        // An instrument without controls may have sent its identity at once:
+        // its first byte was read where the controls byte could have come.
+        int from = 0;
+        if (heldIdentityByte_ >= 0) {
+            instrumentWord[0] = uint8_t(heldIdentityByte_);
+            heldIdentityByte_ = -1;
+            from = 1;
+        }
+        link_->ReadBuffer(instrumentWord + from, kInstrumentWordSize - from);
         std::memset(acquisitionName, 0, sizeof acquisitionName);
         link_->ReadBuffer(reinterpret_cast<uint8_t*>(acquisitionName), kAcquisitionNameSize);
         acquisitionName[11] = 0;
@@ -151,6 +187,9 @@ int SessionEngine::RunStartLive() {
     } catch (const LinkError&) {
         return StartStepFailed(RunHeaderError, "sequence sets");
     }
+    // Taken now for the whole run: the operator's Stop clears the device's
+    // flag, and a moving array may go on past its table.
+    movingRun_ = device_->movingArrayMode != 0;
 
     const std::tm now = LocalTimeNow();
     if (FileStatus folder = EnsureDataFolder(); !folder) {
@@ -163,18 +202,24 @@ int SessionEngine::RunStartLive() {
     heqFileName = names.heq;
 
     if (!settings_.rhoOnly) {
-        try {
-            protocol.CreateDataFile(binFileName, "");
-        } catch (const FileError& e) {
-            view_.ShowError(e.what());
-            return RunFileError;
-        }
+        // The ".heq" first: a run cut short leaves a complete description
+        // and no data file without one. Only files this run created are
+        // ever removed by it.
         const FileStatus heq =
             WriteHeqFile(heqFileName, instrumentWord, acquisitionName, device_->header, *device_);
         if (!heq) {
             view_.ShowError(heq.message);
             return RunFileError;
         }
+        try {
+            protocol.CreateDataFile(binFileName, "");
+        } catch (const FileError& e) {
+            view_.ShowError(e.what());
+            RemoveAcquisitionFiles({{}, heqFileName, {}});
+            return RunFileError;
+        }
+        runFiles_ = names;
+        runFilesCreated_ = true;
         view_.RunStarted(binFileName);
     }
     return 1;
@@ -212,6 +257,11 @@ void SessionEngine::Prepare(bool viewOnly) {
 }
 
 int SessionEngine::WaitForCycleByte(int& c) {
+    if (heldCycleByte_ >= 0) {
+        c = heldCycleByte_;
+        heldCycleByte_ = -1;
+        return 0;
+    }
     do {
         c = 0;
         if (resetRequested == 1) {
@@ -255,6 +305,9 @@ int SessionEngine::WaitForCycleByte(int& c) {
                 // The instrument had already begun its next batch: the echo
                 // follows it, and the pause starts then.
                 pauseEchoPending_ = true;
+            } else {
+                // No pause came of it: the button must not stay dead.
+                view_.SetButtonEnabled(RunButton::Pause, true);
             }
         }
         if (c == 0)
@@ -266,6 +319,11 @@ int SessionEngine::WaitForCycleByte(int& c) {
         } else if (c == acq::kPauseRequest && pauseEchoPending_) {
             pauseEchoPending_ = false;
             c = HoldPause();
+        } else if (pauseEchoPending_ && (c == acq::kBatchMarker || c == acq::kEndMarker)) {
+            // The echo should have followed the batch that crossed the
+            // request; another batch came instead: no pause will come of it.
+            pauseEchoPending_ = false;
+            view_.SetButtonEnabled(RunButton::Pause, true);
         }
         SetMainProgressMaximum(25200000);
         PumpMessages();
@@ -292,6 +350,9 @@ int SessionEngine::HoldPause() {
     }
     restartRequested = 0;
     view_.SetButtonVisible(RunButton::ReStart, false);
+    // However the pause ended (Restart, the instrument resuming by itself,
+    // a lost link), Pause can be asked for again.
+    view_.SetButtonEnabled(RunButton::Pause, true);
     if (c != acq::kBatchMarker && c != acq::kEndMarker) {
         if (LinkOpen())
             link_->WriteByte(acq::kPauseRequest); // resume

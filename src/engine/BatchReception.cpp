@@ -36,7 +36,7 @@ int SessionEngine::ReadRecordBytes(uint8_t* buf, int n, int patience) {
     return got;
 }
 
-void SessionEngine::ReadWiredRecord(int slot, bool& advance) {
+bool SessionEngine::ReadWiredRecord(int slot, bool& advance) {
     advance = true;
     uint8_t record[acq::kWiredRecordWireSize];
     if (ReadRecordBytes(record, acq::kWiredRecordWireSize, acq::kWiredMaxByteWaits) <
@@ -45,25 +45,27 @@ void SessionEngine::ReadWiredRecord(int slot, bool& advance) {
         link_->FlushInput();
         view_.SetReceiving(false);
         PumpMessages();
-        return;
+        return false;
     }
     std::memcpy(raw[slot], record, acq::kWiredRecordSize);
     if (!WiredRecordCheckOk(record)) {
         if (Indicator* indicator = view_.CrcIndicator())
             indicator->Show();
-        if (settings_.activeCrcCheck) {
+        // A link that went down after the record cannot be asked again.
+        if (settings_.activeCrcCheck && LinkOpen()) {
             link_->WriteByte(acq::kRecordResend);
             if (++crcFailures < acq::kMaxCrcFailures) {
                 advance = false; // the instrument sends the same record again
-                return;
+                return true;
             }
-            crcFailures = 0;
         }
+        crcFailures = 0;
         ++counters.unrecoverableCount;
-        return;
+        return true;
     }
     if (settings_.activeCrcCheck) {
-        link_->WriteByte(acq::kRecordGood);
+        if (LinkOpen())
+            link_->WriteByte(acq::kRecordGood);
         if (crcFailures > 0) {
             ++counters.recoveredCount;
             crcFailures = 0;
@@ -72,9 +74,10 @@ void SessionEngine::ReadWiredRecord(int slot, bool& advance) {
     try {
         view_.AddDistributionValue(le::getF32(raw[slot] + 132));
     } catch (const std::exception&) {
-        return;
+        return true;
     }
     Quietly([&] { DecodeWiredRecord(raw[slot], acquisitionName, NowTimeStamp(), batch[slot]); });
+    return true;
 }
 
 SessionEngine::BatchOutcome SessionEngine::ObtainLiveBatch() {
@@ -96,14 +99,16 @@ SessionEngine::BatchOutcome SessionEngine::ObtainLiveBatch() {
         PumpMessages();
         return BatchOutcome::Discarded;
     };
-    // Indices are the instrument's: firstQuadripole .. lastQuadripole.
-    if (index < expectedIndex || index > lastQuadripole)
+    // Indices are the instrument's: firstQuadripole .. lastQuadripole. A
+    // moving array goes on past its table: those records carry their own
+    // coordinates and are stored too.
+    if (index < expectedIndex || (index > lastQuadripole && !movingRun_))
         return discard();
     const int count = link_->ReadByteTimed(acq::kRecordCountWaitMs);
     if (count < 1 || count > acq::kMaxBatchRecords)
         return discard();
     if (index > expectedIndex)
-        counters.skippedCount += index - expectedIndex;
+        counters.skippedCount += int32_t(index - expectedIndex);
     firstIndex = index;
     recordCount = count;
     SetMainProgressMaximum(252000);
@@ -115,11 +120,15 @@ SessionEngine::BatchOutcome SessionEngine::ObtainLiveBatch() {
 
     const int state = link_->GetState();
     int slot = 0;
-    for (int32_t i = firstIndex; i < firstIndex + recordCount;) {
+    // Slots that hold a record that arrived whole, counted from the first.
+    int whole = 0;
+    for (int64_t i = firstIndex; i < firstIndex + recordCount;) {
+        bool arrived = true;
         if (settings_.rhoOnly) {
             uint8_t value[acq::kRhoOnlyRecordSize];
             if (ReadRecordBytes(value, acq::kRhoOnlyRecordSize, acq::kRhoOnlyMaxByteWaits) <
                 acq::kRhoOnlyRecordSize) {
+                arrived = false;
                 link_->FlushInput();
                 view_.SetReceiving(false);
                 PumpMessages();
@@ -130,20 +139,32 @@ SessionEngine::BatchOutcome SessionEngine::ObtainLiveBatch() {
             ++i;
             ++slot;
         } else if (state == kConnectionWifiInstrument) {
-            if (device_->protocol->ReadMeasure(i - firstIndex, batch[slot]) == 0)
+            if (device_->protocol->ReadMeasure(int(i - firstIndex), batch[slot]) == 0) {
                 ++counters.unrecoverableCount;
+                arrived = LinkReadable();
+            }
             ++i;
             ++slot;
         } else {
             bool advance = true;
-            ReadWiredRecord(slot, advance);
+            arrived = ReadWiredRecord(slot, advance);
             if (advance) {
                 ++i;
                 ++slot;
             }
         }
-        if (!LinkReadable())
-            return BatchOutcome::LinkLost;
+        if (arrived && slot == whole + 1)
+            whole = slot;
+        // The link is asked about only while records are still due: a batch
+        // that arrived whole is kept even when the link closes right after.
+        if (i < firstIndex + recordCount && !LinkReadable()) {
+            if (whole == 0)
+                return BatchOutcome::LinkLost;
+            // Keep what arrived whole; the run ends after storing it.
+            recordCount = whole;
+            linkLostAfterBatch_ = true;
+            return BatchOutcome::Ready;
+        }
     }
     return BatchOutcome::Ready;
 }
@@ -168,11 +189,12 @@ int SessionEngine::CompleteBatch(bool viewOnly) {
         view_.SetReceiving(false);
         PumpMessages();
     }
-    const int32_t reached = firstIndex + recordCount;
+    const int64_t reached = firstIndex + recordCount;
     // Records past the end of the sequence describe no quadripole: they are
     // neither stored nor shown.
-    const int32_t end = std::min<int64_t>(reached, int64_t(lastQuadripole) + 1);
-    batchRecords = std::max(0, end - firstIndex);
+    const int64_t end =
+        movingRun_ ? reached : std::min<int64_t>(reached, int64_t(lastQuadripole) + 1);
+    batchRecords = int32_t(std::max<int64_t>(0, end - firstIndex));
     // Set before the display work so that a drawing failure can never make
     // the next batch look like skipped quadripoles.
     expectedIndex = reached;
@@ -235,7 +257,7 @@ int SessionEngine::CompleteBatch(bool viewOnly) {
     }
 
     BatchInfo info;
-    info.firstIndex = firstIndex;
+    info.firstIndex = int32_t(firstIndex);
     info.tableIndex = table;
     info.batchRecords = batchRecords;
     info.done = done;

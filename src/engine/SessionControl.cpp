@@ -3,6 +3,12 @@
 // the other and reporting each result; Stop, Pause, Restart and Reset.
 #include "engine/SessionEngine.h"
 
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
 SessionEngine::SessionEngine(SessionView& view, Settings& settings)
     : view_(view), settings_(settings), device_(std::make_unique<Instrument>()),
       protocolView_(view) {
@@ -73,10 +79,25 @@ int SessionEngine::WaitForStart() {
             if (link_->WaitForByte(acq::kReady, acq::kStartPollMs))
                 break;
         }
+        // Nobody may record an acquisition the program cannot store: the
+        // Start is not acknowledged, and the instrument does not run.
+        if (!settings_.rhoOnly) {
+            std::string reason;
+            if (!DataFolderWritable(reason)) {
+                view_.ShowError(reason);
+                return 0;
+            }
+        }
         link_->WriteBuffer(acq::kStartAck, 2);
         view_.SetReceiving(true);
         ActiveUiHooks().SleepMs(acq::kControlsPauseMs);
-        controlsOffered_ = link_->ReadByteTimed(acq::kControlsWaitMs) == acq::kControlsAvailable;
+        // Only an 'X' is taken here: an instrument without controls may
+        // already be sending its identity, whose first byte must not be lost.
+        heldIdentityByte_ = -1;
+        const int controls = link_->ReadByteTimed(acq::kControlsWaitMs);
+        controlsOffered_ = controls == acq::kControlsAvailable;
+        if (controls >= 0 && !controlsOffered_)
+            heldIdentityByte_ = controls;
         if (!controlsOffered_) {
             // This instrument accepts neither Pause nor Stop.
             view_.SetButtonVisible(RunButton::Pause, false);
@@ -260,7 +281,9 @@ void SessionEngine::RequestClose() {
 }
 
 void SessionEngine::RequestReset() {
-    if (device_->movingArrayMode != 0) {
+    // The trip-counter reset belongs to a moving-array run in progress;
+    // after it, Reset resets the link as for any other run.
+    if (device_->movingArrayMode != 0 && runActive_ && !replayMode) {
         resetRequested = 1;
         view_.SetStatus("Reset Trip counter...");
         return;
@@ -320,6 +343,70 @@ void SessionEngine::DeviceChanged() {
         if (!sessionActive && !view_.SessionTimerEnabled())
             view_.SetSessionTimerEnabled(true);
     }
+}
+
+bool SessionEngine::DataFolderWritable(std::string& reason) {
+    if (FileStatus folder = EnsureDataFolder(); !folder) {
+        reason = folder.message;
+        return false;
+    }
+    // Writing is the only sure test: permissions, a read-only mount and a
+    // full disk all show here.
+    namespace fs = std::filesystem;
+    const fs::path probe =
+        DataFolder() /
+        ("pylorix-write-check-" +
+         std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+    std::string failure;
+    {
+        std::ofstream out(probe, std::ios::binary | std::ios::trunc);
+        if (!out)
+            failure = std::strerror(errno);
+        else if (!(out << "Pylorix\n").flush())
+            failure = "the write failed";
+    }
+    std::error_code ec;
+    fs::remove(probe, ec);
+    if (failure.empty())
+        return true;
+    const std::u8string folderText = DataFolder().u8string();
+    reason = "Can't write in the data folder \"" +
+             std::string(folderText.begin(), folderText.end()) + "\": " + failure;
+    return false;
+}
+
+void SessionEngine::QuietenInstrument() {
+    if (!LinkOpen())
+        return;
+    // Ask the instrument to stop its sequence, as the operator would, then
+    // let what it still sends go by until the line is quiet.
+    if (controlsOffered_) {
+        try {
+            link_->WriteByte(acq::kStopRequest);
+            const int64_t start = ActiveUiHooks().TickMs();
+            while (ActiveUiHooks().TickMs() - start < kQuietenEchoMs) {
+                const int b = link_->ReadByteTimed(acq::kBatchPollMs);
+                if (b == acq::kStopRequest) {
+                    link_->WriteByte(acq::kStopRequest);
+                    break;
+                }
+                if (b < 0 && !LinkOpen())
+                    return;
+            }
+        } catch (const LinkError&) {
+            return;
+        }
+    }
+    const int64_t start = ActiveUiHooks().TickMs();
+    uint8_t scrap[512];
+    while (LinkOpen() && ActiveUiHooks().TickMs() - start < kQuietenLimitMs) {
+        if (link_->ReadBufferTimed(scrap, sizeof scrap, kQuietLineMs) <= 0)
+            return;
+        PumpMessages();
+    }
+    // Still talking: a fresh link is cleaner than a stream read as a Start.
+    if (LinkOpen())
+        CloseLink();
 }
 
 bool SessionEngine::QueryBattery(BatteryState& state) {

@@ -20,6 +20,13 @@
 // that failed to open.
 constexpr int kOpenRetryMs = 5000;
 
+// After a run that could not store its data: how long to wait for the echo
+// of the Stop sent to the instrument, how long a quiet line must last, and
+// the longest the engine waits for it.
+constexpr int kQuietenEchoMs = 10000;
+constexpr int kQuietLineMs = 1500;
+constexpr int kQuietenLimitMs = 30000;
+
 // The rho of a slot that received nothing (bit pattern 0xF2E33123).
 constexpr float NoDataValue = -9e30f;
 
@@ -67,6 +74,11 @@ public:
     // are missing (the message has been shown).
     int ReplayFile(const std::string& heqFileName, bool viewOnly);
 
+    // Whether acquisition files can be written into the data folder (by
+    // writing a probe file); the reason in words when not. Asked at start-up
+    // and again before a Start is acknowledged.
+    bool DataFolderWritable(std::string& reason);
+
     // The battery query of the live panel (command 45) on the open link.
     bool QueryBattery(BatteryState& state);
 
@@ -111,9 +123,11 @@ public:
     MeasureRecord batch[kMaxChannels] = {};
     uint8_t raw[kMaxChannels][acq::kWiredRecordSize] = {};
     int16_t electrodeList[kDipoleListSize] = {};
-    int32_t firstIndex = 0;
+    // 64-bit: a header may put the last quadripole next to INT32_MAX, and
+    // index + count must not overflow there.
+    int64_t firstIndex = 0;
     int32_t recordCount = 0;
-    int32_t expectedIndex = 0;
+    int64_t expectedIndex = 0;
     BatchCounters counters;
     int32_t crcFailures = 0;
     int32_t batchesDone = 0;
@@ -121,6 +135,23 @@ public:
 
 private:
     bool openFailureFinal_ = false;
+    // A live or replayed run is between its start and its result: requests
+    // and the trip-counter reset belong to it.
+    bool runActive_ = false;
+    // A marker byte read while deciding whether a stopped run goes on: it
+    // is the next cycle's own byte and must not be lost.
+    int heldCycleByte_ = -1;
+    // A byte read where the controls byte 'X' may come that was not 'X':
+    // the first byte of the identity of an instrument without controls.
+    int heldIdentityByte_ = -1;
+    // The files of the current run, once created.
+    AcquisitionFileNames runFiles_;
+    bool runFilesCreated_ = false;
+    // Records of the batch being read that arrived whole, and whether the
+    // link was lost after them.
+    bool linkLostAfterBatch_ = false;
+    // The run is a moving array (decided once its sets have come).
+    bool movingRun_ = false;
     std::string faultStage_;
     enum class BatchOutcome { Ready, Discarded, LinkLost, Ended };
 
@@ -132,6 +163,10 @@ private:
     // 1 Start seen, 0 the session must end.
     int WaitForStart();
     void ReportResult(int result);
+    // After a run ended on a file failure the instrument may still be
+    // sending: stop its sequence and let the line fall quiet, so that the
+    // next wait for Start does not read the stream as a new Start.
+    void QuietenInstrument();
     void SetRunControlsEnabled(bool enabled);
 
     int RunAcquisitionSteps(bool viewOnly);
@@ -156,11 +191,12 @@ private:
     BatchOutcome ObtainReplayBatch(bool viewOnly, int& result);
     // Reads up to n bytes of one record the way the link wants them.
     int ReadRecordBytes(uint8_t* buf, int n, int patience);
-    void ReadWiredRecord(int slot, bool& advance);
+    // False when the record did not arrive whole.
+    bool ReadWiredRecord(int slot, bool& advance);
     // 0, or RunFileError when the batch could not be stored.
     int CompleteBatch(bool viewOnly);
     void ShowEstimate();
-    int TableIndex(int32_t index) const { return index - firstQuadripole; }
+    int TableIndex(int64_t index) const { return int(index - firstQuadripole); }
     void SetMainProgressMaximum(int maximum);
 
     SessionView& view_;

@@ -2,16 +2,24 @@
 
 #include "common/ByteOrder.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <span>
 #include <system_error>
 #include <vector>
 
 #ifdef _WIN32
+#include <io.h>
 #include <windows.h>
+#else
+#include <fcntl.h>
+#include <stdio.h>
+#include <unistd.h>
 #endif
 
 namespace fs = std::filesystem;
@@ -36,9 +44,19 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
+// File names are UTF-8 text throughout the program.
+fs::path PathOf(const std::string& text) {
+    return fs::path(std::u8string(text.begin(), text.end()));
+}
+
+std::string TextOf(const fs::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
 FilePtr OpenFile(const std::string& path, const char* mode) {
 #ifdef _WIN32
-    std::wstring wpath = fs::u8path(path).wstring();
+    std::wstring wpath = PathOf(path).wstring();
     std::wstring wmode(mode, mode + std::strlen(mode));
     return FilePtr(_wfopen(wpath.c_str(), wmode.c_str()));
 #else
@@ -46,8 +64,14 @@ FilePtr OpenFile(const std::string& path, const char* mode) {
 #endif
 }
 
-std::string SystemReason() {
-    return std::strerror(errno);
+// Opens a new file for writing; fails when anything exists under the name
+// (a dangling link included), so that no recording is ever truncated.
+FilePtr CreateNewFile(const std::string& path) {
+    return OpenFile(path, "wbx");
+}
+
+std::string SystemReason(int error = errno) {
+    return std::strerror(error);
 }
 
 // Closes the file and reports whether every buffered byte reached it.
@@ -56,8 +80,230 @@ bool CloseChecked(FilePtr& file) {
     return std::fclose(f) == 0;
 }
 
-FileStatus WriteFailure(const std::string& path) {
-    return FileStatus::Fail("Can't write file \"" + path + "\": " + SystemReason());
+FileStatus WriteFailure(const std::string& path, int error = errno) {
+    return FileStatus::Fail("Can't write file \"" + path + "\": " + SystemReason(error));
+}
+
+FileStatus CreateFailure(const std::string& path, int error = errno) {
+    return FileStatus::Fail("Can't create file \"" + path + "\": " + SystemReason(error));
+}
+
+bool Exists(const std::string& path) {
+    std::error_code ec;
+    // A name that cannot even be looked at (type "none") is not taken as free.
+    return fs::symlink_status(PathOf(path), ec).type() != fs::file_type::not_found;
+}
+
+void RemoveQuietly(const std::string& path) {
+    std::error_code ec;
+    fs::remove(PathOf(path), ec);
+}
+
+// ---- the write budget (test hook) ----
+
+int64_t BudgetFromEnvironment() {
+    const char* text = std::getenv("PYLORIX_DATA_WRITE_BUDGET");
+    if (!text || !*text)
+        return -1;
+    char* end = nullptr;
+    errno = 0;
+    const long long value = std::strtoll(text, &end, 10);
+    // A value that is not a number sets no limit.
+    if (errno != 0 || *end != '\0')
+        return -1;
+    return int64_t(value);
+}
+
+std::atomic<int64_t>& WriteBudget() {
+    static std::atomic<int64_t> budget{BudgetFromEnvironment()};
+    return budget;
+}
+
+// How many of `size` bytes the budget lets through, taken from it.
+size_t TakeFromBudget(size_t size) {
+    std::atomic<int64_t>& budget = WriteBudget();
+    int64_t left = budget.load();
+    for (;;) {
+        if (left < 0)
+            return size;
+        const int64_t allowed = std::min<int64_t>(left, int64_t(size));
+        if (budget.compare_exchange_weak(left, left - allowed))
+            return size_t(allowed);
+    }
+}
+
+// Every write of acquisition data goes through here. Returns the bytes
+// written; fewer than `size` is a failure with errno set.
+size_t WriteData(std::FILE* file, const void* data, size_t size) {
+    const size_t allowed = TakeFromBudget(size);
+    const size_t written = allowed > 0 ? std::fwrite(data, 1, allowed, file) : 0;
+    if (written == allowed && allowed < size)
+        errno = ENOSPC;
+    return written;
+}
+
+// ---- platform pieces ----
+
+bool SeekToEnd(std::FILE* file, int64_t& size) {
+#ifdef _WIN32
+    if (_fseeki64(file, 0, SEEK_END) != 0)
+        return false;
+    size = _ftelli64(file);
+#else
+    if (fseeko(file, 0, SEEK_END) != 0)
+        return false;
+    size = int64_t(ftello(file));
+#endif
+    return size >= 0;
+}
+
+bool TruncateOpenFile(std::FILE* file, int64_t size) {
+#ifdef _WIN32
+    return _chsize_s(_fileno(file), size) == 0;
+#else
+    return ftruncate(fileno(file), off_t(size)) == 0;
+#endif
+}
+
+// Flushes the stream and asks the system to put the bytes on the disk, so
+// that a file renamed into place afterwards is never found empty.
+bool FlushToDisk(std::FILE* file) {
+    if (std::fflush(file) != 0)
+        return false;
+#ifdef _WIN32
+    return _commit(_fileno(file)) == 0;
+#else
+    return fsync(fileno(file)) == 0;
+#endif
+}
+
+// Gives `from` the name `to` unless something already has that name.
+bool RenameNoReplace(const std::string& from, const std::string& to) {
+#ifdef _WIN32
+    // MoveFileExW without MOVEFILE_REPLACE_EXISTING never replaces.
+    if (MoveFileExW(PathOf(from).wstring().c_str(), PathOf(to).wstring().c_str(), 0))
+        return true;
+    errno = GetLastError() == ERROR_ALREADY_EXISTS || GetLastError() == ERROR_FILE_EXISTS ? EEXIST
+                                                                                          : EACCES;
+    return false;
+#else
+#if defined(__linux__) && defined(RENAME_NOREPLACE)
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    // Only a file system without the flag gets the check-then-rename below.
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+        return false;
+#endif
+    if (Exists(to)) {
+        errno = EEXIST;
+        return false;
+    }
+    return std::rename(from.c_str(), to.c_str()) == 0;
+#endif
+}
+
+// One file a batch is appended to. It is written unbuffered, so that a short
+// write shows at once and no buffered remainder can reach the file after it
+// has been cut back.
+class AppendTarget {
+public:
+    explicit AppendTarget(const std::string& path) : path_(path) {}
+
+    FileStatus Open() {
+        // The file must already exist: recreating a vanished file would
+        // silently drop its header and every earlier batch.
+        file_ = OpenFile(path_, "r+b");
+        if (!file_)
+            return FileStatus::Fail("Can't open file \"" + path_ + "\": " + SystemReason());
+        std::setvbuf(file_.get(), nullptr, _IONBF, 0);
+        if (!SeekToEnd(file_.get(), sizeBefore_))
+            return WriteFailure(path_);
+        return FileStatus::Ok();
+    }
+
+    FileStatus Write(const void* data, size_t size) {
+        if (size > 0 && WriteData(file_.get(), data, size) != size)
+            return WriteFailure(path_);
+        return FileStatus::Ok();
+    }
+
+    // Back to the size before the batch; adds to `status` when that fails.
+    void CutBack(FileStatus& status) {
+        bool done = false;
+        if (file_) {
+            std::clearerr(file_.get());
+            done = TruncateOpenFile(file_.get(), sizeBefore_);
+        } else {
+            std::error_code ec;
+            fs::resize_file(PathOf(path_), uintmax_t(sizeBefore_), ec);
+            done = !ec;
+        }
+        if (!done)
+            status.message +=
+                " (\"" + path_ +
+                "\" could not be cut back to its last whole record: " + SystemReason() + ")";
+    }
+
+    FileStatus Close() {
+        if (file_ && !CloseChecked(file_))
+            return WriteFailure(path_);
+        return FileStatus::Ok();
+    }
+
+private:
+    std::string path_;
+    FilePtr file_;
+    int64_t sizeBefore_ = 0;
+};
+
+struct AppendPart {
+    const std::string& path;
+    const uint8_t* data;
+    size_t size;
+};
+
+// Appends each part to its file, all or nothing: nothing is written unless
+// every file opens, and a failing write or close cuts every file back.
+FileStatus AppendAllOrNothing(std::span<const AppendPart> parts) {
+    std::vector<AppendTarget> targets;
+    targets.reserve(parts.size());
+    for (const AppendPart& part : parts) {
+        targets.emplace_back(part.path);
+        if (FileStatus s = targets.back().Open(); !s)
+            return s;
+    }
+    FileStatus status = FileStatus::Ok();
+    for (size_t i = 0; i < parts.size() && status; ++i)
+        status = targets[i].Write(parts[i].data, parts[i].size);
+    if (!status) {
+        for (AppendTarget& target : targets)
+            target.CutBack(status);
+        for (AppendTarget& target : targets)
+            target.Close();
+        return status;
+    }
+    for (AppendTarget& target : targets) {
+        if (FileStatus s = target.Close(); !s && status)
+            status = s;
+    }
+    if (!status) {
+        for (AppendTarget& target : targets)
+            target.CutBack(status);
+    }
+    return status;
+}
+
+std::vector<uint8_t> EncodeRecords(const MeasureRecord* records, int count) {
+    std::vector<uint8_t> image(size_t(count) * MeasureRecord::kSize);
+    for (int i = 0; i < count; ++i)
+        records[i].Encode(image.data() + size_t(i) * MeasureRecord::kSize);
+    return image;
+}
+
+FileStatus CheckBatchSize(int count) {
+    if (count < 0 || count > kMaxChannels)
+        return FileStatus::Fail("Invalid batch of " + std::to_string(count) + " records.");
+    return FileStatus::Ok();
 }
 
 int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
@@ -145,9 +391,45 @@ std::string AcquisitionBaseName(const std::tm& t, const std::string& acquisition
 
 AcquisitionFileNames MakeAcquisitionFileNames(const fs::path& folder, const std::tm& t,
                                               const std::string& acquisitionName) {
-    const fs::path base = folder / AcquisitionBaseName(t, acquisitionName);
-    const std::string b = base.string();
-    return {b + ".bin", b + ".heq", b + ".rpp"};
+    // Far more runs of one name in one second than an instrument can start;
+    // past them the last candidate is returned, and its exclusive creation
+    // reports the clash instead of overwriting anything.
+    constexpr int kMostCandidates = 999;
+    const std::string base = AcquisitionBaseName(t, acquisitionName);
+    AcquisitionFileNames names;
+    for (int n = 1; n <= kMostCandidates; ++n) {
+        const std::string stem =
+            TextOf(folder / PathOf(n == 1 ? base : base + " (" + std::to_string(n) + ")"));
+        names = {stem + ".bin", stem + ".heq", stem + ".rpp"};
+        if (!Exists(names.bin) && !Exists(names.heq) && !Exists(names.rpp) &&
+            !Exists(HeqTemporaryName(names.heq)))
+            break;
+    }
+    return names;
+}
+
+FileStatus RemoveAcquisitionFiles(const AcquisitionFileNames& names) {
+    for (const std::string* path : {&names.bin, &names.rpp}) {
+        if (path->empty())
+            continue;
+        std::error_code ec;
+        const uintmax_t size = fs::file_size(PathOf(*path), ec);
+        const uintmax_t empty = path == &names.bin ? kBinHeaderSize : 0;
+        if (!ec && size > empty)
+            return FileStatus::Fail("\"" + *path + "\" holds records: the run's files are kept.");
+    }
+    std::string failures;
+    const std::string temporary = names.heq.empty() ? std::string() : HeqTemporaryName(names.heq);
+    for (const std::string* path : {&names.bin, &names.heq, &temporary, &names.rpp}) {
+        if (path->empty())
+            continue;
+        std::error_code ec;
+        fs::remove(PathOf(*path), ec);
+        if (ec)
+            failures += (failures.empty() ? "" : "\n") + std::string("Can't remove file \"") +
+                        *path + "\": " + ec.message();
+    }
+    return failures.empty() ? FileStatus::Ok() : FileStatus::Fail(failures);
 }
 
 std::tm LocalTimeNow() {
@@ -191,9 +473,23 @@ FileStatus WriteHeqFile(const std::string& path, const uint8_t instrumentWord[4]
         sequence.quadripoles[i].Encode(image.data() + kHeqQuadripolesOffset +
                                        i * QuadripoleRecord::kSize);
 
-    FilePtr file = OpenFile(path, "wb");
+    // Never over an existing file; checked first so that nothing is written
+    // beside it either.
+    if (Exists(path))
+        return CreateFailure(path, EEXIST);
+    // The file gets its name only when complete: a disk that fills or a
+    // program that dies half-way leaves no truncated ".heq" behind.
+    const std::string temporary = HeqTemporaryName(path);
+    RemoveQuietly(temporary); // left by a run that died while writing it
+    FilePtr file = CreateNewFile(temporary);
     if (!file)
-        return FileStatus::Fail("Can't create file \"" + path + "\": " + SystemReason());
+        return CreateFailure(path);
+    auto fail = [&](FileStatus status) {
+        if (file)
+            std::fclose(file.release());
+        RemoveQuietly(temporary);
+        return status;
+    };
     // The five blocks in their order, one write each.
     const size_t blocks[][2] = {{kHeqWordOffset, kInstrumentWordSize},
                                 {kHeqNameOffset, kAcquisitionNameSize},
@@ -201,12 +497,20 @@ FileStatus WriteHeqFile(const std::string& path, const uint8_t instrumentWord[4]
                                 {kHeqNodesOffset, kNodeTableBytes},
                                 {kHeqQuadripolesOffset, kQuadripoleTableBytes}};
     for (const auto& block : blocks) {
-        if (std::fwrite(image.data() + block[0], 1, block[1], file.get()) != block[1])
-            return WriteFailure(path);
+        if (WriteData(file.get(), image.data() + block[0], block[1]) != block[1])
+            return fail(WriteFailure(path));
     }
+    if (!FlushToDisk(file.get()))
+        return fail(WriteFailure(path));
     if (!CloseChecked(file))
-        return WriteFailure(path);
+        return fail(WriteFailure(path));
+    if (!RenameNoReplace(temporary, path))
+        return fail(CreateFailure(path));
     return FileStatus::Ok();
+}
+
+std::string HeqTemporaryName(const std::string& heqPath) {
+    return heqPath + ".part";
 }
 
 FileStatus DecodeHeqImage(const uint8_t* data, size_t size, HeqContent& content,
@@ -279,34 +583,53 @@ FileStatus CreateBinFile(const std::string& path, const std::string& comment) {
 FileStatus CreateBinFile(const std::string& path, const std::string& comment, const std::tm& t) {
     uint8_t header[kBinHeaderSize];
     MakeBinHeader(t, comment, header);
-    FilePtr file = OpenFile(path, "wb");
+    FilePtr file = CreateNewFile(path);
     if (!file)
-        return FileStatus::Fail("Can't create file \"" + path + "\": " + SystemReason());
-    if (std::fwrite(header, 1, kBinHeaderSize, file.get()) != kBinHeaderSize)
-        return WriteFailure(path);
-    if (!CloseChecked(file))
-        return WriteFailure(path);
+        return CreateFailure(path);
+    // The file is this call's own: one without its whole header is removed.
+    const bool written = WriteData(file.get(), header, kBinHeaderSize) == kBinHeaderSize;
+    const int error = errno;
+    if (!CloseChecked(file) || !written) {
+        const FileStatus status = WriteFailure(path, written ? errno : error);
+        RemoveQuietly(path);
+        return status;
+    }
     return FileStatus::Ok();
 }
 
 FileStatus AppendMeasureRecords(const std::string& path, const MeasureRecord* records, int count) {
-    if (count < 0 || count > kMaxChannels)
-        return FileStatus::Fail("Invalid batch of " + std::to_string(count) + " records.");
-    // The file must already exist: recreating a vanished file would silently
-    // drop its header and every earlier batch.
-    FilePtr file = OpenFile(path, "r+b");
+    if (FileStatus s = CheckBatchSize(count); !s)
+        return s;
+    const std::vector<uint8_t> image = EncodeRecords(records, count);
+    const AppendPart parts[] = {{path, image.data(), image.size()}};
+    return AppendAllOrNothing(parts);
+}
+
+// ---- ".rpp" ------------------------------------------------------------------
+
+FileStatus CreateRawRecordFile(const std::string& path) {
+    FilePtr file = CreateNewFile(path);
     if (!file)
-        return FileStatus::Fail("Can't open file \"" + path + "\": " + SystemReason());
-    if (std::fseek(file.get(), 0, SEEK_END) != 0)
-        return WriteFailure(path);
-    std::vector<uint8_t> image(size_t(count) * MeasureRecord::kSize);
-    for (int i = 0; i < count; ++i)
-        records[i].Encode(image.data() + size_t(i) * MeasureRecord::kSize);
-    if (!image.empty() && std::fwrite(image.data(), 1, image.size(), file.get()) != image.size())
-        return WriteFailure(path);
+        return CreateFailure(path);
     if (!CloseChecked(file))
-        return WriteFailure(path);
+        return CreateFailure(path);
     return FileStatus::Ok();
+}
+
+FileStatus AppendMeasureAndRawRecords(const std::string& binPath, const MeasureRecord* records,
+                                      int count, const std::string& rppPath, const uint8_t* raw,
+                                      size_t rawBytes) {
+    if (FileStatus s = CheckBatchSize(count); !s)
+        return s;
+    const std::vector<uint8_t> image = EncodeRecords(records, count);
+    const AppendPart parts[] = {{binPath, image.data(), image.size()}, {rppPath, raw, rawBytes}};
+    return AppendAllOrNothing(parts);
+}
+
+// ---- test hook ---------------------------------------------------------------
+
+void SetDataWriteBudget(int64_t bytes) {
+    WriteBudget().store(bytes < 0 ? -1 : bytes);
 }
 
 bool IsBinHeader(const uint8_t* data, size_t size) {

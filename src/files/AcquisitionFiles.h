@@ -1,11 +1,18 @@
 #pragma once
 // The acquisition file pair: ".heq" (identity, header, node and quadripole
 // tables) and ".bin" (text header, then one MeasureRecord per received slot),
-// plus the data folder they live in and the names they get.
+// plus the data folder they live in and the names they get, and the ".rpp"
+// file of raw instrument records that the Wi-Fi generation keeps beside them.
 //
 // No user-interface dependency: the engine, replay, command-line tools and
 // tests all use this unit directly. Failures come back as a FileStatus whose
-// message is ready to be shown to the operator.
+// message is ready to be shown to the operator; a failing write keeps the
+// system's reason ("... : No space left on device").
+//
+// What a recording can rely on: no writer ever opens an existing recording
+// for writing (new files are created exclusively), a ".heq" appears under its
+// name only when complete, and a batch reaches its files whole or not at all,
+// so a ".bin" holds whole records and a ".rpp" stays in step with it.
 #include "sequence/Sequence.h"
 
 #include <cstdint>
@@ -60,8 +67,19 @@ struct AcquisitionFileNames {
     std::string heq;
     std::string rpp;
 };
+// The files of a new run in `folder`: the base name of AcquisitionBaseName
+// with ".bin", ".heq" and ".rpp". A run never takes the names of an earlier
+// one: while any of those three files, or an unfinished ".heq", exists under
+// the base name, the base name gets " (2)", " (3)", ... (two runs with the
+// same name started in the same second would otherwise share one pair).
 AcquisitionFileNames MakeAcquisitionFileNames(const std::filesystem::path& folder, const std::tm& t,
                                               const std::string& acquisitionName);
+
+// Removes the files of a run that failed before its first batch: ".bin",
+// ".heq", an unfinished ".heq" and ".rpp" (empty names are skipped, missing
+// files are no failure). A run whose ".bin" or ".rpp" already holds records
+// keeps all its files: a recording is never thrown away.
+FileStatus RemoveAcquisitionFiles(const AcquisitionFileNames& names);
 
 // Local time now, and the record time stamp (days since 1899-12-30, time of
 // day as the fraction).
@@ -77,7 +95,9 @@ struct HeqContent {
     AcquisitionHeader header = {};
 };
 
-// Creates or truncates the file and writes the five blocks in order.
+// Writes the five blocks in order to HeqTemporaryName(path), then gives the
+// complete file its name. An existing file at `path` is refused; after a
+// failure neither the file nor the temporary one is left.
 FileStatus WriteHeqFile(const std::string& path, const uint8_t instrumentWord[4],
                         const char acquisitionName[11], const AcquisitionHeader& header,
                         const Sequence& sequence);
@@ -87,6 +107,8 @@ FileStatus WriteHeqFile(const std::string& path, const uint8_t instrumentWord[4]
 // quadripole count outside 1..16000 or a node range outside the tables, is
 // refused and leaves the store untouched.
 FileStatus ReadHeqFile(const std::string& path, HeqContent& content, Sequence& sequence);
+// The name a ".heq" file has while it is being written.
+std::string HeqTemporaryName(const std::string& heqPath);
 // The same checks on an image already in memory.
 FileStatus DecodeHeqImage(const uint8_t* data, size_t size, HeqContent& content,
                           Sequence& sequence);
@@ -97,13 +119,43 @@ FileStatus DecodeHeqImage(const uint8_t* data, size_t size, HeqContent& content,
 // long time, CR LF, the comment, zero padded).
 void MakeBinHeader(const std::tm& t, const std::string& comment, uint8_t out[kBinHeaderSize]);
 
-// Creates or truncates the file and writes the header.
+// Creates the file and writes the header. An existing file is refused, never
+// truncated; a file whose header could not be written is removed.
 FileStatus CreateBinFile(const std::string& path, const std::string& comment);
 FileStatus CreateBinFile(const std::string& path, const std::string& comment, const std::tm& t);
 
-// Opens the existing file, appends count records at its end and closes it,
-// so the file is complete between batches.
+// Opens the existing file, appends count records (0..20) at its end and
+// closes it, so the file is complete between batches. All or nothing: when a
+// write fails the file is cut back to its size before the call.
 FileStatus AppendMeasureRecords(const std::string& path, const MeasureRecord* records, int count);
+
+// ---- ".rpp" ------------------------------------------------------------------
+
+// Creates the empty ".rpp" file; an existing file is refused.
+FileStatus CreateRawRecordFile(const std::string& path);
+
+// Appends one batch: count records (0..20) to the ".bin" file at binPath and
+// the same records as the instrument sent them (rawBytes bytes) to the
+// ".rpp" file at rppPath. Both files must exist. Either both get the whole
+// batch or each is cut back to its size before the call, so the two files
+// stay in step record for record.
+FileStatus AppendMeasureAndRawRecords(const std::string& binPath, const MeasureRecord* records,
+                                      int count, const std::string& rppPath, const uint8_t* raw,
+                                      size_t rawBytes);
+
+// ---- test hook: a disk that fills ---------------------------------------------
+
+// For tests only. After `bytes` more bytes have gone through this unit's
+// writers (".bin" header and appends, ".heq", ".rpp"), writes fail as on a
+// full disk: the write that crosses the limit stores what fits, then fails
+// with ENOSPC ("No space left on device"), and so does every later one. A
+// negative value (the default) removes the limit. The environment variable
+// PYLORIX_DATA_WRITE_BUDGET (bytes), read once at the first write, sets the
+// limit for a whole process, so that a program under test can be given a
+// full disk from outside.
+void SetDataWriteBudget(int64_t bytes);
+
+// ---- reading -----------------------------------------------------------------
 
 // Checks the 1029-byte header of a ".bin" file image.
 bool IsBinHeader(const uint8_t* data, size_t size);

@@ -122,6 +122,10 @@ bool BuildWifiHeader(const uint8_t parameterBlock[wifi::kParameterBlockSize],
     const bool moving = IsMovingArray(p);
     const uint8_t b49 = p[kModeHigh];
     const uint8_t b50 = p[kModeBits];
+    // A clean start: bits inherited from the previous header (a replayed
+    // file, a wired run) would make the same acquisition write a different
+    // ".heq" header.
+    h = AcquisitionHeader{};
 
     h.channelCount = le::get16(p + kReceiverDipoles);
     h.setting4 = 1;
@@ -130,12 +134,12 @@ bool BuildWifiHeader(const uint8_t parameterBlock[wifi::kParameterBlockSize],
     h.setting16 = le::getI32(p + kSetting16);
     h.setting20 = float(le::getF64(p + ((b50 & 0x40) ? kSetting20A : kSetting20B)));
 
-    // Byte 24: bits 0-1 as they are, bits 2 and 3 exchanged, bit 4 kept,
-    // bits 5-7 the mode value.
+    // Byte 24: bits 0-1 as they are, bits 2 and 3 exchanged, bits 5-7 the
+    // mode value.
     const uint8_t bits = p[kByte24Bits];
     h.modeBytes[0] = uint8_t((bits & 0x03) | ((bits >> 3) & 1) << 2 | ((bits >> 2) & 1) << 3 |
-                             (h.modeBytes[0] & 0x10) | (((b50 & 7) + 1) & 7) << 5);
-    h.modeBytes[1] = uint8_t((h.modeBytes[1] & 0xC0) | (p[kByte25] & 0x3F));
+                             (((b50 & 7) + 1) & 7) << 5);
+    h.modeBytes[1] = uint8_t(p[kByte25] & 0x3F);
     h.modeBytes[2] = uint8_t((((b49 >> 4) + 1) & 15) << 4 | 8 | (b50 >> 6));
     h.modeBytes[3] = uint8_t(TruncateToInt64(double(le::getF32(p + kByte27)) * 0.1));
 
@@ -149,17 +153,19 @@ bool BuildWifiHeader(const uint8_t parameterBlock[wifi::kParameterBlockSize],
     h.setting84 = 0;
     h.setting88 = le::getI32(p + kSetting88);
 
-    std::memset(h.headerName, 0, sizeof h.headerName);
     for (size_t i = 0; i < sizeof h.headerName && acquisitionName[i] != '\0'; ++i)
         h.headerName[i] = acquisitionName[i];
-    h.headerFlags = uint8_t((h.headerFlags & 0x0C) | 0x11);
+    h.headerFlags = 0x11;
 
     h.setting104 = le::getI32(p + kSetting104);
-    // Counted from 1 on the instrument; wrapping arithmetic keeps a damaged
-    // value from overflowing.
-    h.firstQuadripole = int32_t(le::get32(p + kFirstQuadripole) - 1u);
+    // Counted from 1 on the instrument. No quadripole has the number 0: an
+    // instrument that leaves the field at 0 starts at the first one, and
+    // reading it as -1 would refuse a full moving array (16 001 quadripoles).
+    // Wrapping arithmetic keeps a damaged value from overflowing.
+    const uint32_t first = le::get32(p + kFirstQuadripole);
+    h.firstQuadripole = first == 0 ? 0 : int32_t(first - 1u);
     h.lastQuadripole =
-        moving ? kMovingArrayQuadripoles : int32_t(le::get32(p + kLastQuadripole) - 1u);
+        moving ? kMovingArrayLastQuadripole : int32_t(le::get32(p + kLastQuadripole) - 1u);
     h.nodeCount = le::get16(p + kNodeCount);
     h.firstNode = le::getI16(p + kFirstNode);
     h.lastNode = le::getI16(p + kLastNode);
@@ -186,12 +192,13 @@ int32_t BuildMovingArraySets(const uint8_t parameterBlock[wifi::kParameterBlockS
     for (int slot = dipoles + 4; slot <= 2000; ++slot)
         store.nodes[slot] = NodeRecord{};
 
-    // The array measures dipole after dipole, over and over.
-    for (int i = 0; i < kMovingArrayQuadripoles; ++i) {
+    // The array measures dipole after dipole, over and over: every slot of
+    // the table, so that none keeps an entry of the previous acquisition.
+    for (int i = 0; i <= kMovingArrayLastQuadripole; ++i) {
         const int m = 3 + i % dipoles;
         store.quadripoles[i] = {1, 2, m, m + 1, 0};
     }
-    return kMovingArrayQuadripoles;
+    return kMovingArrayLastQuadripole;
 }
 
 void WriteDipoleGeometry(uint8_t parameterBlock[wifi::kParameterBlockSize], const Sequence& store,

@@ -141,23 +141,29 @@ constexpr size_t kRawTxBattery = 848;
 constexpr size_t kRawRxBattery = 856;
 constexpr size_t kRawTemperature = 860;
 
-// The quadripoles a moving array synthesises, and the value ReadSequenceSets
-// returns for one.
-constexpr int32_t kMovingArrayQuadripoles = 15999;
+// A moving array is towed along for as long as the operator likes: its
+// header always ends the sequence at quadripole 15999, and the store's whole
+// quadripole table (slots 0 .. 15999) repeats the array's dipoles. Records
+// past the table carry their own coordinates and are stored all the same.
+constexpr int32_t kMovingArrayLastQuadripole = kMaxQuadripoles - 1;
 } // namespace wifi
 
 // True when the parameter block describes a moving-array acquisition.
 bool IsMovingArray(const uint8_t parameterBlock[wifi::kParameterBlockSize]);
 
-// Fills `header` from the parameter block and the acquisition name; fields
-// and bits the block does not define keep their value. Returns whether the
-// acquisition is a moving array.
+// Builds `header` from the parameter block and the acquisition name alone:
+// fields and bits the block does not define are zero, so the same block
+// always gives the same header, whatever `header` held before. The first
+// quadripole number counts from 1; 0 is taken as the first quadripole too.
+// Returns whether the acquisition is a moving array.
 bool BuildWifiHeader(const uint8_t parameterBlock[wifi::kParameterBlockSize],
                      const char acquisitionName[11], AcquisitionHeader& header);
 
 // Builds the node and quadripole sets of a moving array from the geometry of
-// the parameter block: nodes 1 .. L + 3 and quadripoles 0 .. 15998. Returns
-// 15999, or -3 (nothing written) when the dipole count L is not 1..10.
+// the parameter block: nodes 1 .. L + 3 and every quadripole slot 0 .. 15999,
+// so that no slot keeps an earlier acquisition's entry. Returns the last
+// slot built (kMovingArrayLastQuadripole), or -3 (nothing written) when the
+// dipole count L is not 1..10.
 int32_t BuildMovingArraySets(const uint8_t parameterBlock[wifi::kParameterBlockSize],
                              Sequence& store);
 

@@ -30,14 +30,15 @@ public:
     ProtocolGeneration(const ProtocolGeneration&) = delete;
     ProtocolGeneration& operator=(const ProtocolGeneration&) = delete;
 
-    // Creates (or truncates) the ".bin" file and writes its 1029-byte header;
-    // the Wi-Fi generation also creates an empty ".rpp" file beside it.
-    // Raises FileError.
+    // Creates the ".bin" file and writes its 1029-byte header; the Wi-Fi
+    // generation also creates an empty ".rpp" file beside it. An existing
+    // file is never replaced. Raises FileError.
     virtual void CreateDataFile(const std::string& fileName, const std::string& comment);
     // Completes (Wi-Fi) and appends one batch of `count` records (0..20) to
     // the ".bin" file; the Wi-Fi generation also appends the raw records to the
-    // ".rpp" file. Raises FileError; nothing is written when a file cannot
-    // be opened.
+    // ".rpp" file. All or nothing: raises FileError (with the system's
+    // reason) and leaves every file at its last whole record when a file
+    // cannot be opened or written.
     virtual void AppendRecords(const std::string& fileName, int32_t count, int32_t firstIndex,
                                MeasureRecord* records);
     // Puts the next quadripoles to measure into the parameter block and sends it.

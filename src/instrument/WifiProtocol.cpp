@@ -9,7 +9,6 @@
 #include <bit>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -29,8 +28,8 @@ std::string PathToUtf8(const fs::path& path) {
     return std::string(text.begin(), text.end());
 }
 
-fs::path RppPath(const std::string& binFileName) {
-    return PathFromUtf8(binFileName).replace_extension(".rpp");
+std::string RppName(const std::string& binFileName) {
+    return PathToUtf8(PathFromUtf8(binFileName).replace_extension(".rpp"));
 }
 
 } // namespace
@@ -41,10 +40,12 @@ WifiProtocol::WifiProtocol(Instrument& d, Link& link) : device(d), link_(link) {
 
 void WifiProtocol::CreateDataFile(const std::string& fileName, const std::string& comment) {
     protocol::CreateBinDataFile(fileName, comment);
-    const fs::path rpp = RppPath(fileName);
-    std::ofstream file(rpp, std::ios::binary | std::ios::trunc);
-    if (!file)
-        throw FileError("Can't create file \"" + PathToUtf8(rpp) + "\"");
+    if (FileStatus s = CreateRawRecordFile(RppName(fileName)); !s) {
+        // A ".bin" without its ".rpp" would be an orphan of a run that never
+        // started.
+        RemoveAcquisitionFiles({fileName, {}, {}});
+        throw FileError(s.message);
+    }
 }
 
 void WifiProtocol::AppendRecords(const std::string& fileName, int32_t count, int32_t firstIndex,
@@ -55,18 +56,13 @@ void WifiProtocol::AppendRecords(const std::string& fileName, int32_t count, int
     bool good[wifi::kRawRecords];
     std::copy(std::begin(rawRecordGood_), std::end(rawRecordGood_), good);
     std::fill(std::begin(rawRecordGood_), std::end(rawRecordGood_), false);
-    // Both files must already exist, so that a vanished file is reported
-    // instead of recreated without its earlier records; the ".rpp" file is
-    // opened first so that neither file gets a batch the other lacks.
-    const fs::path rppPath = RppPath(fileName);
-    std::fstream rpp(rppPath, std::ios::binary | std::ios::in | std::ios::out);
-    if (!rpp)
-        throw FileError("Can't open file \"" + PathToUtf8(rppPath) + "\"");
-    rpp.seekp(0, std::ios::end);
-
-    const std::string rppName = PathToUtf8(rppPath.filename());
+    const std::string rppPath = RppName(fileName);
+    const std::string rppName = PathToUtf8(PathFromUtf8(rppPath).filename());
     const double timeStamp = NowTimeStamp();
-    const bool moving = device.movingArrayMode == 1;
+    // Decided by the acquisition's own parameter block: the operator's Stop
+    // clears the device's moving-array flag, and the batch that arrives in
+    // place of its echo still belongs to the moving array.
+    const bool moving = IsMovingArray(parameterBlock);
     // A moving-array slot beyond the geometry table has no dipole of its
     // own: its electrodes are placed at the record's origin.
     static const uint8_t kNoGeometry[wifi::kDipoleGeometrySize] = {};
@@ -81,15 +77,20 @@ void WifiProtocol::AppendRecords(const std::string& fileName, int32_t count, int
                                                         size_t(i) * wifi::kDipoleGeometrySize
                                                   : kNoGeometry;
         DecodeRawRecord(raw, device, quadripole, geometry, timeStamp, records[i]);
+        // The record names the quadripole by the instrument's own number, as
+        // a wired record does; `index` counts from the sequence's first one.
+        const int64_t number = int64_t(device.header.firstQuadripole) + index;
+        records[i].quadripoleIndex = int16_t(uint16_t(uint64_t(number)));
     }
 
-    if (FileStatus s = AppendMeasureRecords(fileName, records, count); !s)
+    // Both files must already exist, so that a vanished file is reported
+    // instead of recreated without its earlier records; the batch reaches
+    // both or neither, so they stay in step.
+    if (FileStatus s =
+            AppendMeasureAndRawRecords(fileName, records, count, rppPath, &rawRecords[0][0],
+                                       size_t(count) * wifi::kRawRecordSize);
+        !s)
         throw FileError(s.message);
-    rpp.write(reinterpret_cast<const char*>(&rawRecords[0][0]),
-              std::streamsize(count) * std::streamsize(wifi::kRawRecordSize));
-    rpp.close();
-    if (!rpp)
-        throw FileError("Can't write file \"" + PathToUtf8(rppPath) + "\"");
 
     if (!device.recordCompleted)
         return;
@@ -126,10 +127,13 @@ int32_t WifiProtocol::ReadSequenceSets() {
         const int32_t result = BuildMovingArraySets(parameterBlock, device);
         if (result < 0)
             return result;
-        device.header.lastQuadripole = wifi::kMovingArrayQuadripoles;
+        device.header.lastQuadripole = wifi::kMovingArrayLastQuadripole;
+        const int64_t count = device.header.SequenceLength();
+        if (count < 1 || count > kMaxQuadripoles)
+            return sets::kQuadripoleSetError;
         view.ShowReceiveIdle();
         PumpMessages();
-        return result;
+        return int32_t(count);
     }
 
     device.movingArrayMode = 0;

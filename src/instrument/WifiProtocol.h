@@ -17,13 +17,17 @@ public:
     WifiProtocol(Instrument& device, Link& link);
 
     // The ".bin" file as the wired generation writes it, and an empty
-    // ".rpp" file with the same path.
+    // ".rpp" file with the same path; neither may exist yet (when the ".rpp"
+    // cannot be created, the new ".bin" is removed again).
     void CreateDataFile(const std::string& fileName, const std::string& comment) override;
     // Completes records[0 .. count - 1] from the raw records that ReadMeasure
-    // received for this batch (count 0..20, record i for quadripole
-    // firstIndex + i), appends them to the ".bin" file and the raw records to
-    // the ".rpp" file, then offers every record that passed its check to
-    // device.recordCompleted.
+    // received for this batch (count 0..20, record i for table slot
+    // firstIndex + i, stored under the instrument's own quadripole number
+    // header.firstQuadripole + firstIndex + i), appends them to the ".bin"
+    // file and the raw records to the ".rpp" file, both or neither, then
+    // offers every record that passed its check to device.recordCompleted.
+    // Whether the records belong to a moving array is read from the
+    // acquisition's parameter block, not from device.movingArrayMode.
     void AppendRecords(const std::string& fileName, int32_t count, int32_t firstIndex,
                        MeasureRecord* records) override;
     // Writes count (at offset 156) and the electrode geometry of up to ten
@@ -36,8 +40,9 @@ public:
     // Returns 1, or 0 when no parameter block arrived.
     int32_t ReadHeader(AcquisitionHeader& header) override;
     // Normal acquisition: node block (nodes firstNode .. lastNode), 48-byte
-    // block, quadripole block. Moving array: sets built from the geometry;
-    // returns 15999.
+    // block, quadripole block. Moving array: sets built from the geometry
+    // (every table slot); returns the header's sequence length, 16000 from
+    // the first quadripole.
     int32_t ReadSequenceSets() override;
     void Escape() override;
     void GetParameters() override;

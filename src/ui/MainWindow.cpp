@@ -153,6 +153,11 @@ void MainWindow::ShowInitialState() {
     engine_->sessionActive = false;
     SetReceiving(false);
     SetStatus("");
+    // Found now rather than after the Start and three downloads.
+    if (std::string reason; !settings_.rhoOnly && !engine_->DataFolderWritable(reason)) {
+        SetStatus(reason);
+        QTimer::singleShot(0, this, [this, reason] { ShowError(reason); });
+    }
     pages_->setCurrentWidget(livePanel_);
     OnPageChanged(pages_->currentIndex());
     strip_->resetBitBtn->setEnabled(true);

@@ -35,6 +35,7 @@ public:
     std::string quadripoleText;
     std::vector<float> distributionValues;
     std::map<RunButton, bool> visible;
+    std::map<RunButton, bool> enabled;
     bool timerEnabled = false;
     std::function<void(const BatchInfo&)> onBatch;
 
@@ -46,6 +47,7 @@ public:
     void SetStatusHint(const std::string& h) override { hint = h; }
     void SetReceiving(bool) override {}
     void SetButtonVisible(RunButton id, bool on) override { visible[id] = on; }
+    void SetButtonEnabled(RunButton id, bool on) override { enabled[id] = on; }
     void SetQuadripoleText(const std::string& t) override { quadripoleText = t; }
     void SetEstimatedTime(const std::string& t) override { estimate = t; }
     void ShowError(const std::string& text) override { errors.push_back(text); }
@@ -111,9 +113,13 @@ struct WiredScript {
     std::vector<Batch> batches;
     bool controls = true;
     bool endMarker = true;
-    int idlePolls = 0;            // empty polls between batches
-    int dropAfter = -1;           // close the link after this many batches
-    bool closeAfterStart = false; // close the link instead of the identity
+    int idlePolls = 0;                // empty polls between batches
+    int dropAfter = -1;               // close the link after this many batches
+    bool closeAfterStart = false;     // close the link instead of the identity
+    bool identityAtOnce = false;      // without controls: the identity right after "VU"
+    int closeAfterBatch = -1;         // close the link right after this batch's last record
+    bool resumeAfterEarlyEnd = false; // the next batch right after an early '$'
+    int resumeByItselfAfter = -1;     // a pause ends by itself after this many polls
     int earlyEndAfter = -1;
     bool batchBeforeStopEcho = false;
 
@@ -185,6 +191,8 @@ struct WiredScript {
             inBatch = false;
             ++batchIndex;
             idleLeft = idlePolls;
+            if (int(batchIndex) == closeAfterBatch + 1)
+                link.Close();
             return;
         }
         SendRecord();
@@ -217,6 +225,13 @@ struct WiredScript {
             startSent = true;
             return;
         }
+        if (state == Paused && resumeByItselfAfter >= 0 && --resumeByItselfAfter < 0) {
+            // The instrument ends the pause on its own and goes on.
+            state = Streaming;
+            if (batchIndex < batches.size())
+                SendBatch();
+            return;
+        }
         if (gapPolls > 0) {
             if (--gapPolls == 0)
                 NextRecord();
@@ -243,6 +258,12 @@ struct WiredScript {
         if (earlyEndAfter >= 0 && int(batchIndex) == earlyEndAfter && !endSent) {
             // The operator stopped the sequence on the instrument.
             link.Answer('$');
+            if (resumeAfterEarlyEnd && batchIndex < batches.size()) {
+                // ... and went on at once: the next batch follows the '$'.
+                earlyEndAfter = -1;
+                SendBatch();
+                return;
+            }
             endSent = true;
             state = Finished;
             return;
@@ -267,6 +288,8 @@ struct WiredScript {
                     link.Close();
                 } else if (controls) {
                     link.Answer('X');
+                    SendIdentity();
+                } else if (identityAtOnce) {
                     SendIdentity();
                 } else {
                     identityPending = true;

@@ -1,10 +1,15 @@
 // The acquisition file pair: folder creation, names, exact byte images of
-// ".heq" and ".bin", appending, reading back and refusing damaged files.
+// ".heq" and ".bin", appending, reading back and refusing damaged files;
+// names never shared between runs, a full disk, and the files of a run that
+// failed before its first batch.
 #include "files/AcquisitionFiles.h"
 #include "TestSupport.h"
 
+#include <QCoreApplication>
+#include <QProcess>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -293,4 +298,189 @@ TEST(BinFile, ForeignOrShortFilesAreNotReadAsRecords) {
     testsupport::writeFile(path, {0x02, 0x00, 0x00, 0x80, 9});
     EXPECT_FALSE(reader.Open(path).ok);
     EXPECT_FALSE(reader.Open(root.path() + "/missing.bin").ok);
+}
+
+// ---- a run never writes into another run's files -----------------------------------
+
+namespace {
+
+// Bytes of 63.98 records: the size a full disk left in the field.
+constexpr int64_t kBudgetOf6398Records = int64_t(63.98 * 304);
+
+// Sets the full-disk hook for one test and lifts it again.
+class WriteBudget {
+public:
+    explicit WriteBudget(int64_t bytes) { SetDataWriteBudget(bytes); }
+    ~WriteBudget() { SetDataWriteBudget(-1); }
+    WriteBudget(const WriteBudget&) = delete;
+    WriteBudget& operator=(const WriteBudget&) = delete;
+};
+
+std::vector<std::string> FolderListing(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+} // namespace
+
+TEST(AcquisitionNames, ARunNeverTakesTheNamesOfAnEarlierOne) {
+    TempRoot root;
+    const fs::path folder(root.path());
+    const std::tm t = At(2024, 5, 1, 14, 3, 27);
+    const std::string stem = root.path() + "/Pylorix - 2024-05-01 - 14.03.27 - LINE1";
+
+    const auto first = MakeAcquisitionFileNames(folder, t, "LINE1");
+    EXPECT_EQ(first.bin, stem + ".bin");
+    // The same name in the same second: the second run gets its own pair.
+    testsupport::writeFile(first.bin, {});
+    const auto second = MakeAcquisitionFileNames(folder, t, "LINE1");
+    EXPECT_EQ(second.bin, stem + " (2).bin");
+    EXPECT_EQ(second.heq, stem + " (2).heq");
+    EXPECT_EQ(second.rpp, stem + " (2).rpp");
+    // Any one file of a run holds its name: the ".heq", the ".rpp", or a
+    // ".heq" still being written.
+    testsupport::writeFile(second.rpp, {});
+    testsupport::writeFile(stem + " (3).heq", {});
+    testsupport::writeFile(HeqTemporaryName(stem + " (4).heq"), {});
+    EXPECT_EQ(MakeAcquisitionFileNames(folder, t, "LINE1").heq, stem + " (5).heq");
+    // Another name in the same second is free as it is.
+    EXPECT_EQ(MakeAcquisitionFileNames(folder, t, "LINE2").bin,
+              root.path() + "/Pylorix - 2024-05-01 - 14.03.27 - LINE2.bin");
+}
+
+TEST(AcquisitionNames, AnExistingRecordingIsNeverOpenedForWriting) {
+    TempRoot root;
+    Acquisition acq;
+    const std::string bin = root.path() + "/a.bin";
+    const std::string heq = root.path() + "/a.heq";
+    ASSERT_TRUE(CreateBinFile(bin, "").ok);
+    MeasureRecord batch[3] = {Record(0, 1.0f), Record(1, 2.0f), Record(2, 3.0f)};
+    ASSERT_TRUE(AppendMeasureRecords(bin, batch, 3).ok);
+    ASSERT_TRUE(WriteHeqFile(heq, acq.word, acq.name, acq.header, *acq.seq).ok);
+    const auto binBefore = readFile(bin);
+    const auto heqBefore = readFile(heq);
+
+    const FileStatus bin2 = CreateBinFile(bin, "");
+    EXPECT_FALSE(bin2.ok);
+    EXPECT_NE(bin2.message.find("a.bin"), std::string::npos) << bin2.message;
+    EXPECT_NE(bin2.message.find("exists"), std::string::npos) << bin2.message;
+    acq.header.setting88 = 1;
+    EXPECT_FALSE(WriteHeqFile(heq, acq.word, acq.name, acq.header, *acq.seq).ok);
+    EXPECT_EQ(readFile(bin), binBefore);
+    EXPECT_EQ(readFile(heq), heqBefore);
+    EXPECT_EQ(FolderListing(root.path()), (std::vector<std::string>{"a.bin", "a.heq"}));
+}
+
+// ---- a full disk ----------------------------------------------------------------------
+
+TEST(DiskFull, AppendsAreAllOrNothing) {
+    TempRoot root;
+    const std::string bin = root.path() + "/a.bin";
+    ASSERT_TRUE(CreateBinFile(bin, "").ok);
+    MeasureRecord batch[16];
+    for (int k = 0; k < 16; ++k)
+        batch[k] = Record(k, float(k));
+    {
+        // 64 records into room for 63.98: the fourth batch of 16 does not fit.
+        WriteBudget budget(kBudgetOf6398Records);
+        for (int b = 0; b < 3; ++b)
+            ASSERT_TRUE(AppendMeasureRecords(bin, batch, 16).ok) << b;
+        const FileStatus s = AppendMeasureRecords(bin, batch, 16);
+        EXPECT_FALSE(s.ok);
+        EXPECT_EQ(s.message, "Can't write file \"" + bin + "\": No space left on device");
+        EXPECT_EQ(fs::file_size(bin), 1029u + 48 * 304);
+        // The disk stays full: still nothing but whole records.
+        EXPECT_FALSE(AppendMeasureRecords(bin, batch, 1).ok);
+        EXPECT_EQ(fs::file_size(bin), 1029u + 48 * 304);
+    }
+    // Room again: the file goes on from its last whole record.
+    ASSERT_TRUE(AppendMeasureRecords(bin, batch, 2).ok);
+    BinFileReader reader;
+    ASSERT_TRUE(reader.Open(bin).ok);
+    EXPECT_EQ(reader.RecordCount(), 50);
+    MeasureRecord r;
+    for (int i = 0; i < 49; ++i)
+        ASSERT_TRUE(reader.Next(r));
+    EXPECT_EQ(r.quadripoleIndex, 0);
+    ASSERT_TRUE(reader.Next(r));
+    EXPECT_EQ(r.quadripoleIndex, 1);
+}
+
+TEST(DiskFull, AHeqThatDoesNotFitLeavesNothingBehind) {
+    TempRoot root;
+    Acquisition acq;
+    const std::string heq = root.path() + "/a.heq";
+    {
+        WriteBudget budget(int64_t(kHeqFileSize) - 1);
+        const FileStatus s = WriteHeqFile(heq, acq.word, acq.name, acq.header, *acq.seq);
+        EXPECT_FALSE(s.ok);
+        EXPECT_NE(s.message.find("No space left on device"), std::string::npos) << s.message;
+    }
+    EXPECT_TRUE(FolderListing(root.path()).empty());
+    // A ".bin" header that does not fit leaves no ".bin" either.
+    {
+        WriteBudget budget(1000);
+        EXPECT_FALSE(CreateBinFile(root.path() + "/a.bin", "").ok);
+    }
+    EXPECT_TRUE(FolderListing(root.path()).empty());
+    // With room, the ".heq" arrives whole under its own name only.
+    ASSERT_TRUE(WriteHeqFile(heq, acq.word, acq.name, acq.header, *acq.seq).ok);
+    EXPECT_EQ(FolderListing(root.path()), (std::vector<std::string>{"a.heq"}));
+    EXPECT_EQ(fs::file_size(heq), kHeqFileSize);
+}
+
+TEST(DiskFull, TheEnvironmentGivesAProgramUnderTestAFullDisk) {
+    // The child: a fresh process whose budget comes from the environment.
+    if (qEnvironmentVariableIsSet("PYLORIX_BUDGET_CHILD")) {
+        const std::string bin = qEnvironmentVariable("PYLORIX_BUDGET_CHILD").toStdString();
+        ASSERT_TRUE(CreateBinFile(bin, "").ok);
+        MeasureRecord batch[2] = {Record(0, 1.0f), Record(1, 2.0f)};
+        ASSERT_TRUE(AppendMeasureRecords(bin, batch, 2).ok);
+        EXPECT_FALSE(AppendMeasureRecords(bin, batch, 2).ok);
+        EXPECT_EQ(fs::file_size(bin), 1029u + 2 * 304);
+        return;
+    }
+    TempRoot root;
+    const std::string bin = root.path() + "/child.bin";
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("PYLORIX_BUDGET_CHILD", QString::fromStdString(bin));
+    env.insert("PYLORIX_DATA_WRITE_BUDGET", QString::number(1029 + 3 * 304));
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(),
+                {"--gtest_filter=DiskFull.TheEnvironmentGivesAProgramUnderTestAFullDisk"});
+    ASSERT_TRUE(child.waitForFinished(60000));
+    EXPECT_EQ(child.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(child.exitCode(), 0) << child.readAllStandardOutput().toStdString();
+    EXPECT_EQ(fs::file_size(bin), 1029u + 2 * 304);
+}
+
+// ---- a run that fails before its first batch -------------------------------------------
+
+TEST(RunFiles, ARunWithoutBatchesLeavesNoFiles) {
+    TempRoot root;
+    Acquisition acq;
+    const auto names = MakeAcquisitionFileNames(root.path(), At(2024, 5, 1, 14, 3, 27), "LINE1");
+    ASSERT_TRUE(CreateBinFile(names.bin, "").ok);
+    ASSERT_TRUE(WriteHeqFile(names.heq, acq.word, acq.name, acq.header, *acq.seq).ok);
+    testsupport::writeFile(names.rpp, {});
+    testsupport::writeFile(HeqTemporaryName(names.heq), {1, 2, 3});
+    testsupport::writeFile(root.path() + "/other.bin", {7});
+    EXPECT_TRUE(RemoveAcquisitionFiles(names).ok);
+    EXPECT_EQ(FolderListing(root.path()), (std::vector<std::string>{"other.bin"}));
+    // Files already gone are no failure (a rho-only run made none).
+    EXPECT_TRUE(RemoveAcquisitionFiles(names).ok);
+    EXPECT_TRUE(RemoveAcquisitionFiles({}).ok);
+
+    // A run that stored records keeps them, whoever asks.
+    ASSERT_TRUE(CreateBinFile(names.bin, "").ok);
+    const MeasureRecord r = Record(0, 1.0f);
+    ASSERT_TRUE(AppendMeasureRecords(names.bin, &r, 1).ok);
+    testsupport::writeFile(names.rpp, std::vector<uint8_t>(4096, 1));
+    EXPECT_FALSE(RemoveAcquisitionFiles(names).ok);
+    EXPECT_EQ(fs::file_size(names.bin), 1029u + 304);
+    EXPECT_TRUE(fs::exists(names.rpp));
 }

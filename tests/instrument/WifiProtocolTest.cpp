@@ -96,9 +96,10 @@ TEST(WifiHeader, BuiltFromTheParameterBlockBits) {
     EXPECT_EQ(h.setting12, 12);
     EXPECT_EQ(h.setting16, 16);
     EXPECT_FLOAT_EQ(h.setting20, 2.5f); // bit 6 of byte 50: offset 168
-    // Byte 24: P.2252 bits 0, 2 -> bits 0, 3; bit 4 kept; bits 5-7 = 5 + 1.
-    EXPECT_EQ(h.modeBytes[0], 0x01 | 0x08 | 0x10 | (6 << 5));
-    EXPECT_EQ(h.modeBytes[1], 0xFF);
+    // Byte 24: P.2252 bits 0, 2 -> bits 0, 3; bits 5-7 = 5 + 1. Bits the
+    // block does not define are clear, whatever the header held before.
+    EXPECT_EQ(h.modeBytes[0], 0x01 | 0x08 | (6 << 5));
+    EXPECT_EQ(h.modeBytes[1], 0x3F);
     EXPECT_EQ(h.modeBytes[2], 0x49); // (3 + 1) << 4 | 8 | 1
     EXPECT_EQ(h.modeBytes[3], 12);   // 127 x 0.1, truncated
     EXPECT_EQ(h.setting28, 7);
@@ -110,8 +111,8 @@ TEST(WifiHeader, BuiltFromTheParameterBlockBits) {
     EXPECT_EQ(h.setting80, 0);
     EXPECT_EQ(h.setting88, 88);
     EXPECT_EQ(std::string(h.headerName, 10), "LONGNAME12");
-    EXPECT_EQ(h.reserved102, 0x66);
-    EXPECT_EQ(h.headerFlags, 0x1D);
+    EXPECT_EQ(h.reserved102, 0);
+    EXPECT_EQ(h.headerFlags, 0x11);
     EXPECT_EQ(h.setting104, 104);
     EXPECT_EQ(h.firstQuadripole, 0);
     EXPECT_EQ(h.lastQuadripole, 119);
@@ -199,7 +200,8 @@ TEST(WifiSets, MovingArrayIsSynthesisedFromTheGeometry) {
     std::memcpy(rig.protocol->parameterBlock, p.data(), p.size());
     rig.device->nodes[0] = {1.0f, 2.0f, 3.0f, 0};
     rig.device->nodes[8] = {7.0f, 7.0f, 7.0f, 8};
-    EXPECT_EQ(rig.protocol->ReadSequenceSets(), 15999);
+    rig.device->quadripoles[15999] = {9, 9, 9, 9, -1};  // the previous acquisition's
+    EXPECT_EQ(rig.protocol->ReadSequenceSets(), 16000); // quadripoles 0 .. 15999
     EXPECT_TRUE(rig.link.sent.empty());
     EXPECT_EQ(rig.device->movingArrayMode, 1);
     EXPECT_EQ(rig.device->header.lastQuadripole, 15999);
@@ -228,6 +230,9 @@ TEST(WifiSets, MovingArrayIsSynthesisedFromTheGeometry) {
         EXPECT_EQ(q[i].gapFiller, 0);
     }
     EXPECT_EQ(q[15998].m, 5);
+    EXPECT_EQ(q[15999].a, 1);
+    EXPECT_EQ(q[15999].m, 6);
+    EXPECT_EQ(q[15999].gapFiller, 0);
     rig.device->quadripoleCount = 15999;
     int count = 10;
     int16_t list[kDipoleListSize];
@@ -278,7 +283,12 @@ TEST(WifiRecords, AppendCompletesRecordsAndKeepsTheRawPair) {
     WifiRig rig;
     const std::string bin = root.path() + "/Pylorix - run.bin";
     const std::string rpp = root.path() + "/Pylorix - run.rpp";
-    testsupport::writeFile(rpp, std::vector<uint8_t>(10, 1)); // replaced
+    // Another run's ".rpp" is never replaced, and no ".bin" is left without it.
+    testsupport::writeFile(rpp, std::vector<uint8_t>(10, 1));
+    EXPECT_THROW(rig.protocol->CreateDataFile(bin, ""), FileError);
+    EXPECT_FALSE(std::filesystem::exists(bin));
+    EXPECT_EQ(testsupport::readFile(rpp).size(), 10u);
+    std::filesystem::remove(rpp);
     rig.protocol->CreateDataFile(bin, "");
     EXPECT_EQ(testsupport::readFile(bin).size(), 1029u);
     EXPECT_EQ(testsupport::readFile(rpp).size(), 0u);
@@ -374,8 +384,8 @@ TEST(WifiRecords, MovingArrayRecordsFollowOriginAndHeading) {
     WifiRig rig;
     const std::string bin = root.path() + "/m.bin";
     rig.protocol->CreateDataFile(bin, "");
-    rig.device->movingArrayMode = 1;
     auto p = ParameterBlock();
+    p[2246] = 0x10; // the acquisition's own block says: moving array
     PutElectrode(p, 1, 0, 1.0, 2.0, 0.5);
     std::memcpy(rig.protocol->parameterBlock, p.data(), p.size());
 
@@ -529,4 +539,173 @@ TEST(WifiCommands, CheckRunAndCommandTableSizes) {
     EXPECT_EQ(testsupport::lef64(r19, 832), 19.5);
     EXPECT_FLOAT_EQ(rig.device->batteryValue, 12.25f);
     EXPECT_EQ(rig.hooks.cursorDepth, 0);
+}
+
+// ---- nothing lost in a live run -----------------------------------------------------------
+
+namespace {
+
+// Sets the full-disk hook for one test and lifts it again.
+class WriteBudget {
+public:
+    explicit WriteBudget(int64_t bytes) { SetDataWriteBudget(bytes); }
+    ~WriteBudget() { SetDataWriteBudget(-1); }
+    WriteBudget(const WriteBudget&) = delete;
+    WriteBudget& operator=(const WriteBudget&) = delete;
+};
+
+std::vector<uint8_t> HeaderBytes(const AcquisitionHeader& h) {
+    std::vector<uint8_t> image(AcquisitionHeader::kSize);
+    h.Encode(image.data());
+    return image;
+}
+
+} // namespace
+
+TEST(WifiHeader, TheSameBlockGivesTheSameHeaderWhateverCameBefore) {
+    WifiRig rig;
+    // Whatever the header held before (a replayed file, a wired run), the
+    // parameter block alone decides the ".heq" header.
+    auto built = [&](uint8_t leftOver, const std::vector<uint8_t>& block) {
+        AcquisitionHeader h;
+        std::memset(&h, leftOver, sizeof h);
+        rig.instrument.SendBlock(std::vector<uint8_t>(1068, 3)).SendBlock(block);
+        EXPECT_EQ(rig.protocol->ReadHeader(h), 1);
+        return HeaderBytes(h);
+    };
+    auto moving = ParameterBlock();
+    moving[2246] = 0x10;
+    for (const auto& block : {ParameterBlock(), moving}) {
+        const auto clean = built(0x00, block);
+        EXPECT_EQ(built(0xFF, block), clean);
+        EXPECT_EQ(built(0xA5, block), clean);
+        EXPECT_EQ(clean[78], 0);
+        EXPECT_EQ(clean[79], 0);
+        EXPECT_EQ(clean[102], 0);
+    }
+}
+
+TEST(WifiHeader, AFirstQuadripoleNumberOfZeroStartsAtTheFirstQuadripole) {
+    WifiRig rig;
+    AcquisitionHeader& h = rig.device->header;
+    auto read = [&](int32_t first, int32_t last, bool moving) {
+        auto p = ParameterBlock();
+        PutAt(p, 256, Bytes().i32(first).i32(last));
+        p[2246] = moving ? 0x20 : 0x00;
+        rig.instrument.SendBlock(std::vector<uint8_t>(1068, 3)).SendBlock(p);
+        ASSERT_EQ(rig.protocol->ReadHeader(h), 1);
+    };
+    read(0, 120, false);
+    EXPECT_EQ(h.firstQuadripole, 0);
+    EXPECT_EQ(h.lastQuadripole, 119);
+    // A moving array numbered from 0 still fits the table: 16 000 quadripoles.
+    read(0, 5, true);
+    EXPECT_EQ(h.firstQuadripole, 0);
+    EXPECT_EQ(h.SequenceLength(), 16000);
+    // Numbers from 1 keep their meaning.
+    read(41, 120, false);
+    EXPECT_EQ(h.firstQuadripole, 40);
+    EXPECT_EQ(h.lastQuadripole, 119);
+}
+
+TEST(WifiRecords, StopDuringAMovingArrayBatchKeepsWorldCoordinates) {
+    testsupport::TempRoot root;
+    WifiRig rig;
+    const std::string bin = root.path() + "/m.bin";
+    rig.protocol->CreateDataFile(bin, "");
+    auto p = ParameterBlock();
+    p[2246] = 0x10;
+    PutElectrode(p, 0, 0, 1.0, 2.0, 0.5);
+    std::memcpy(rig.protocol->parameterBlock, p.data(), p.size());
+    std::memcpy(rig.protocol->rawRecords[0], RawRecord(0).data(), 4096); // origin (100, 200, 10)
+    for (int k = 0; k <= 4; ++k)
+        rig.device->nodes[k] = {float(-k), float(-k), float(-k), k};
+    rig.device->quadripoles[0] = {1, 2, 3, 4, 0};
+
+    // The operator's Stop cleared the device's flag before the batch that
+    // arrived in place of the echo was stored.
+    rig.device->movingArrayMode = 0;
+    MeasureRecord records[1] = {};
+    rig.protocol->AppendRecords(bin, 1, 0, records);
+    EXPECT_FLOAT_EQ(records[0].x[0], 101.0f);
+    EXPECT_FLOAT_EQ(records[0].y[0], 202.0f);
+    EXPECT_FLOAT_EQ(records[0].z[0], 10.5f);
+
+    // A normal acquisition is never placed by a flag left from a moving array.
+    p[2246] = 0x00;
+    std::memcpy(rig.protocol->parameterBlock, p.data(), p.size());
+    rig.device->movingArrayMode = 1;
+    rig.protocol->AppendRecords(bin, 1, 0, records);
+    EXPECT_FLOAT_EQ(records[0].x[0], -1.0f);
+    EXPECT_FLOAT_EQ(records[0].x[3], -4.0f);
+}
+
+TEST(WifiRecords, RecordsCarryTheInstrumentsQuadripoleNumber) {
+    testsupport::TempRoot root;
+    WifiRig rig;
+    const std::string bin = root.path() + "/q.bin";
+    rig.protocol->CreateDataFile(bin, "");
+    // The sequence starts at the instrument's quadripole 41 (number 40).
+    rig.device->header.firstQuadripole = 40;
+    rig.device->header.lastQuadripole = 159;
+    for (int k = 0; k <= 8; ++k)
+        rig.device->nodes[k] = {float(k), 0.0f, 0.0f, k};
+    rig.device->quadripoles[5] = {1, 2, 3, 4, 0};
+    rig.device->quadripoles[6] = {1, 2, 4, 5, -1};
+    for (int i = 0; i < 2; ++i)
+        std::memcpy(rig.protocol->rawRecords[i], RawRecord(uint8_t(i)).data(), 4096);
+
+    // Table slots 5 and 6 hold the instrument's quadripoles 45 and 46.
+    MeasureRecord records[2] = {};
+    rig.protocol->AppendRecords(bin, 2, 5, records);
+    EXPECT_EQ(records[0].quadripoleIndex, 45);
+    EXPECT_EQ(records[1].quadripoleIndex, 46);
+    // Coordinates and the gap-filler flag still come from the table slot.
+    EXPECT_FLOAT_EQ(records[1].x[3], 5.0f);
+    EXPECT_EQ(records[1].recordFlags & kRecordFlagGapFiller, kRecordFlagGapFiller);
+    const auto image = testsupport::readFile(bin);
+    EXPECT_EQ(testsupport::le16(image, 1029 + 304 + 250), 46);
+
+    // A wired record of the same quadripole carries the same number.
+    std::vector<uint8_t> wiredRecord(260, 0);
+    PutAt(wiredRecord, 2, Bytes().i16(46));
+    MeasureRecord wired{};
+    DecodeWiredRecord(wiredRecord.data(), rig.device->acquisitionName, 0.0, wired);
+    EXPECT_EQ(wired.quadripoleIndex, records[1].quadripoleIndex);
+}
+
+TEST(WifiRecords, AFullDiskKeepsBinAndRppInStep) {
+    testsupport::TempRoot root;
+    WifiRig rig;
+    const std::string bin = root.path() + "/run.bin";
+    const std::string rpp = root.path() + "/run.rpp";
+    constexpr int64_t kRecordBytes = 304 + 4096;
+    struct Case {
+        int64_t budget;
+        const char* fullFile;
+    };
+    // Room for 63.98 records of both files: the fourth batch of 16 fits the
+    // ".bin" but not the ".rpp". With 1000 bytes left, not even the ".bin".
+    for (const Case c :
+         {Case{int64_t(63.98 * kRecordBytes), ".rpp"}, Case{48 * kRecordBytes + 1000, ".bin"}}) {
+        std::filesystem::remove(bin);
+        std::filesystem::remove(rpp);
+        rig.protocol->CreateDataFile(bin, "");
+        MeasureRecord records[20] = {};
+        WriteBudget budget(c.budget);
+        for (int b = 0; b < 3; ++b) {
+            for (int i = 0; i < 16; ++i)
+                std::memcpy(rig.protocol->rawRecords[i], RawRecord(uint8_t(i)).data(), 4096);
+            ASSERT_NO_THROW(rig.protocol->AppendRecords(bin, 16, 16 * b, records)) << c.fullFile;
+        }
+        try {
+            rig.protocol->AppendRecords(bin, 16, 48, records);
+            ADD_FAILURE() << "a full disk went unnoticed (" << c.fullFile << ")";
+        } catch (const FileError& e) {
+            EXPECT_EQ(std::string(e.what()), "Can't write file \"" + root.path() + "/run" +
+                                                 c.fullFile + "\": No space left on device");
+        }
+        EXPECT_EQ(std::filesystem::file_size(bin), 1029u + 48 * 304) << c.fullFile;
+        EXPECT_EQ(std::filesystem::file_size(rpp), 48u * 4096) << c.fullFile;
+    }
 }

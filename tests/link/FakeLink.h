@@ -61,6 +61,8 @@ public:
     std::deque<uint8_t> rx;
     std::vector<uint8_t> sent;
     int putByteRefusals = 0;
+    // Like a TCP peer that hangs up: what it sent before stays readable.
+    bool readableAfterClose = false;
 
     FakeLink() { SetState(1); }
 
@@ -74,7 +76,7 @@ public:
     }
 
     int ReadByte() override {
-        if (!IsOpen())
+        if (!Readable())
             throw LinkError("Port err. Getcom");
         if (rx.empty() && onStarved)
             onStarved();
@@ -105,7 +107,7 @@ public:
         return 1;
     }
     int ReadBufferTimed(uint8_t* buf, int count, int timeoutMs) override {
-        if (!IsOpen())
+        if (!Readable())
             return -1;
         int n = 0;
         if (rx.empty() && onStarved)
@@ -117,7 +119,7 @@ public:
         return n;
     }
     int ReadByteTimed(int timeoutMs) override {
-        if (!IsOpen())
+        if (!Readable())
             return -1;
         if (rx.empty() && onStarved)
             onStarved();
@@ -127,14 +129,15 @@ public:
         }
         return Take();
     }
-    int PollByte() override { return IsOpen() && !rx.empty() ? Take() : -1; }
-    int InputCount() override { return IsOpen() ? int(rx.size()) : -1; }
+    int PollByte() override { return Readable() && !rx.empty() ? Take() : -1; }
+    int InputCount() override { return Readable() ? int(rx.size()) : -1; }
     int OutputCount() override { return IsOpen() ? 0 : -1; }
     int MaxBaudRate() override { return 115200; }
     std::string LinkName() override { return "FAKE"; }
     std::string VersionText() override { return "NA"; }
 
 private:
+    bool Readable() { return IsOpen() || (readableAfterClose && !rx.empty()); }
     uint8_t Take() {
         const uint8_t b = rx.front();
         rx.pop_front();

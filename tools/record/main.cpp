@@ -166,6 +166,11 @@ int main(int argc, char** argv) {
     if (parser.isSet(runs))
         engine.maxRuns = parser.value(runs).toInt();
 
+    // Said now, not after the instrument's Start: no Start is acknowledged
+    // while the files cannot be written.
+    if (std::string reason; !settings.rhoOnly && !engine.DataFolderWritable(reason))
+        std::fprintf(stderr, "pylorix-record: %s\n", reason.c_str());
+
     // Ctrl+C ends the run at its next cycle, with complete files.
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&] {
