@@ -48,6 +48,11 @@ void WifiProtocol::CreateDataFile(const std::string& fileName, const std::string
     }
 }
 
+namespace {
+// The rho of a record that holds no reading (bit pattern 0xF2E33123).
+constexpr float kNoDataRho = -9e30f;
+} // namespace
+
 void WifiProtocol::AppendRecords(const std::string& fileName, int32_t count, int32_t firstIndex,
                                  MeasureRecord* records) {
     if (count < 0 || count > wifi::kRawRecords)
@@ -77,6 +82,11 @@ void WifiProtocol::AppendRecords(const std::string& fileName, int32_t count, int
                                                         size_t(i) * wifi::kDipoleGeometrySize
                                                   : kNoGeometry;
         DecodeRawRecord(raw, device, quadripole, geometry, timeStamp, records[i]);
+        // A record that failed its check in every copy keeps no value, as a
+        // wired one does: its damaged numbers must not pass for a reading.
+        // The raw copy still goes to the ".rpp", which stays in step.
+        if (!good[i])
+            records[i].rho = kNoDataRho;
         // The record names the quadripole by the instrument's own number, as
         // a wired record does; `index` counts from the sequence's first one.
         const int64_t number = int64_t(device.header.firstQuadripole) + index;

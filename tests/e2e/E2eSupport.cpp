@@ -4,7 +4,11 @@
 
 #include <QElapsedTimer>
 
+#include <chrono>
+#include <cmath>
+#include <csignal>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -29,12 +33,72 @@ std::vector<TruthRow> ReadTruth(const std::string& path) {
         r.index = std::stoi(f[1]);
         r.channel = std::stoi(f[2]);
         r.attempt = std::stoi(f[3]);
+        for (int e = 0; e < 4; ++e) {
+            r.node[e] = std::stoi(f[4 + size_t(e)]);
+            r.x[e] = std::stof(f[8 + 3 * size_t(e)]);
+            r.y[e] = std::stof(f[9 + 3 * size_t(e)]);
+            r.z[e] = std::stof(f[10 + 3 * size_t(e)]);
+        }
         r.rho = std::stof(f[20]);
         r.damaged = f[24] == "1";
         r.fault = f.size() > 25 ? f[25] : "";
+        if (f.size() > 28) {
+            r.q = std::stof(f[26]);
+            r.extra[0] = std::stof(f[27]);
+            r.extra[1] = std::stof(f[28]);
+        }
         rows.push_back(r);
     }
     return rows;
+}
+
+std::vector<EventRow> ReadEvents(const std::string& path) {
+    std::vector<EventRow> rows;
+    std::ifstream in(path);
+    std::string line;
+    std::getline(in, line); // header
+    while (std::getline(in, line)) {
+        std::vector<std::string> f;
+        std::stringstream ss(line);
+        std::string cell;
+        while (std::getline(ss, cell, ','))
+            f.push_back(cell);
+        if (f.size() == 3)
+            rows.push_back(EventRow{std::stoi(f[0]), std::stoi(f[1]), f[2]});
+    }
+    return rows;
+}
+
+int CountEvents(const std::vector<EventRow>& events, const std::string& event, int acquisition) {
+    int n = 0;
+    for (const EventRow& e : events)
+        if (e.event == event && (acquisition == 0 || e.acquisition == acquisition))
+            ++n;
+    return n;
+}
+
+Watchdog::Watchdog(qint64 pid, int ms) : pid_(pid) {
+    thread_ = std::thread([this, ms] {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (!wake_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return disarmed_; })) {
+            fired_ = true;
+            ::kill(pid_t(pid_), SIGKILL);
+        }
+    });
+}
+
+Watchdog::~Watchdog() {
+    Disarm();
+}
+
+void Watchdog::Disarm() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        disarmed_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable())
+        thread_.join();
 }
 
 uint32_t Bits(float f) {
@@ -65,6 +129,7 @@ std::string Emulator::Start(const QStringList& args) {
 Recording::Recording() {
     SetUiHooks(&hooks);
     truthPath = root.path() + "/truth.csv";
+    eventsPath = root.path() + "/events.csv";
     engine.maxRuns = 1;
 }
 
@@ -73,11 +138,14 @@ Recording::~Recording() {
 }
 
 QStringList Recording::BaseArgs(const QStringList& extra) {
-    QStringList args = {
-        "--cycle-ms",     "0",    "--start-delay-ms", "100",
-        "--electrodes",   "24",   "--levels",         "4",
-        "--seed",         "7",    "--truth",          QString::fromStdString(truthPath),
-        "--idle-timeout", "20000"};
+    QStringList args = {"--cycle-ms",       "0",
+                        "--start-delay-ms", "100",
+                        "--electrodes",     "24",
+                        "--levels",         "4",
+                        "--seed",           "7",
+                        "--truth",          QString::fromStdString(truthPath),
+                        "--events",         QString::fromStdString(eventsPath),
+                        "--idle-timeout",   "20000"};
     return args + extra;
 }
 
@@ -105,12 +173,82 @@ bool Recording::StartPty(const QStringList& extra) {
 }
 
 int Recording::Run() {
-    view.onBatch = [this](const BatchInfo&) {
+    // The test's own batch hook still runs, after the file is noted.
+    view.onBatch = [this, more = view.onBatch](const BatchInfo& info) {
         if (binFiles.empty() || binFiles.back() != engine.binFileName)
             binFiles.push_back(engine.binFileName);
+        if (more)
+            more(info);
     };
     engine.OnSessionTimer();
     return engine.lastResult;
+}
+
+std::vector<TruthRow> LastCopies(const std::vector<TruthRow>& truth, int acquisition) {
+    std::vector<TruthRow> out;
+    for (const TruthRow& r : truth) {
+        if (r.acquisition != acquisition)
+            continue;
+        const bool resent = !out.empty() && out.back().index == r.index && r.attempt > 1;
+        if (resent)
+            out.back() = r;
+        else
+            out.push_back(r);
+    }
+    return out;
+}
+
+void ExpectStored(const std::vector<MeasureRecord>& records, const std::vector<TruthRow>& sent,
+                  double coordsTolerance) {
+    ASSERT_EQ(records.size(), sent.size());
+    int wrong = 0;
+    for (size_t i = 0; i < sent.size(); ++i) {
+        const TruthRow& s = sent[i];
+        const MeasureRecord& r = records[i];
+        std::string why;
+        if (s.damaged) {
+            if (Bits(r.rho) != Bits(NoDataValue))
+                why = "a damaged record holds rho " + std::to_string(r.rho);
+        } else if (Bits(r.rho) != Bits(s.rho)) {
+            why = "rho " + std::to_string(r.rho) + " instead of " + std::to_string(s.rho);
+        } else if (r.quadripoleIndex != int16_t(uint16_t(uint32_t(s.index)))) {
+            why = "quadripole " + std::to_string(r.quadripoleIndex);
+        } else if (coordsTolerance >= 0.0) {
+            for (int e = 0; e < 4 && why.empty(); ++e)
+                if (std::fabs(r.x[e] - s.x[e]) > coordsTolerance ||
+                    std::fabs(r.y[e] - s.y[e]) > coordsTolerance ||
+                    std::fabs(r.z[e] - s.z[e]) > coordsTolerance)
+                    why = "electrode " + std::to_string(e) + " at (" + std::to_string(r.x[e]) +
+                          ", " + std::to_string(r.y[e]) + ") instead of (" +
+                          std::to_string(s.x[e]) + ", " + std::to_string(s.y[e]) + ")";
+        }
+        if (!why.empty() && ++wrong <= 5)
+            ADD_FAILURE() << "record " << i << " (quadripole " << s.index << "): " << why;
+    }
+    EXPECT_EQ(wrong, 0);
+}
+
+std::string ShownText(const Recording& t) {
+    std::string all;
+    for (const std::string& s : t.hooks.messages)
+        all += s + "\n";
+    for (const std::string& s : t.view.errors)
+        all += s + "\n";
+    for (const std::string& s : t.view.statuses)
+        all += s + "\n";
+    return all;
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+int64_t WholeRecords(const std::string& path, size_t headerSize, size_t recordSize) {
+    std::error_code ec;
+    const auto size = int64_t(std::filesystem::file_size(path, ec));
+    EXPECT_FALSE(ec) << path;
+    EXPECT_EQ((size - int64_t(headerSize)) % int64_t(recordSize), 0) << path << ": " << size;
+    return (size - int64_t(headerSize)) / int64_t(recordSize);
 }
 
 void ExpectMatchesTruth(const std::vector<MeasureRecord>& records,

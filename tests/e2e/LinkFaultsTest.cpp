@@ -13,11 +13,6 @@
 #include <QThread>
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
-#include <csignal>
-#include <mutex>
-#include <thread>
 
 using namespace e2e;
 
@@ -42,57 +37,6 @@ constexpr int kRunGuardMs = 90000;
 // The recorder's memory limit under a flood.
 constexpr long kRssLimitKb = 50 * 1024;
 constexpr bool kMemoryMeasurable = PYLORIX_MEMORY_MEASURABLE != 0;
-
-// Kills a process after a while unless disarmed first, so that a run that
-// would wait for ever ends with the link closed under it.
-class Watchdog {
-public:
-    Watchdog(qint64 pid, int ms) : pid_(pid) {
-        thread_ = std::thread([this, ms] {
-            std::unique_lock<std::mutex> lock(mutex_);
-            if (!wake_.wait_for(lock, std::chrono::milliseconds(ms),
-                                [this] { return disarmed_; })) {
-                fired_ = true;
-                ::kill(pid_t(pid_), SIGKILL);
-            }
-        });
-    }
-    ~Watchdog() { Disarm(); }
-    void Disarm() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            disarmed_ = true;
-        }
-        wake_.notify_all();
-        if (thread_.joinable())
-            thread_.join();
-    }
-    bool Fired() const { return fired_; }
-
-private:
-    qint64 pid_;
-    std::thread thread_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    bool disarmed_ = false;
-    std::atomic<bool> fired_{false};
-};
-
-// Everything the run showed the operator: message boxes, errors, status.
-std::string ShownText(const Recording& t) {
-    std::string all;
-    for (const std::string& s : t.hooks.messages)
-        all += s + "\n";
-    for (const std::string& s : t.view.errors)
-        all += s + "\n";
-    for (const std::string& s : t.view.statuses)
-        all += s + "\n";
-    return all;
-}
-
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
 
 // A value in kB from /proc/PID/status ("VmRSS", "VmHWM"); -1 once the
 // process is gone.

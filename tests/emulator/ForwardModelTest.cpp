@@ -5,6 +5,7 @@
 #include "Survey.h"
 
 #include <QString>
+#include <cstring>
 #include <gtest/gtest.h>
 
 using namespace varmexemu;
@@ -181,4 +182,109 @@ TEST(InstrumentModel, ReadingsAreConsistentAndBatteriesRunDown) {
         }
     EXPECT_LT(model.txBattery(), tx0);
     EXPECT_GT(model.txBattery(), 10.0f);
+}
+
+TEST(Survey, FirstNodeAndFirstQuadripoleShiftTheNumbers) {
+    EmuOptions o;
+    o.electrodes = 12;
+    o.lines = 2;
+    o.firstNode = 5;
+    o.firstQuadripole = 100;
+    EmuSurvey s;
+    QString error;
+    ASSERT_TRUE(EmuSurvey::build(o, s, error)) << error.toStdString();
+    EXPECT_EQ(s.firstNode, 5);
+    EXPECT_EQ(s.lastNode, 28);
+    EXPECT_EQ(s.nodeCount, 24);
+    for (int k = 1; k < 5; ++k)
+        EXPECT_EQ(s.nodes[size_t(k)].number, 0) << k; // not planted
+    EXPECT_EQ(s.nodes[5].number, 5);
+    EXPECT_EQ(s.nodes[5].x, 0.0f);
+    for (const EmuQuad& q : s.quads)
+        for (int node : {q.a, q.b, q.m, q.n})
+            EXPECT_TRUE(node >= 5 && node <= 28) << node;
+    EXPECT_EQ(s.number(0), 100);
+    EXPECT_EQ(s.number(s.quadripoleCount() - 1), 100 + s.quadripoleCount() - 1);
+
+    // Skips name the numbers the records go out with.
+    const std::vector<EmuBatch> out = applySkips({{0, 4}, {4, 4}}, {{105, 2}}, 100);
+    ASSERT_EQ(out.size(), 3u);
+    EXPECT_EQ(out[1].first, 4);
+    EXPECT_EQ(out[1].count, 1);
+    EXPECT_EQ(out[2].first, 7);
+
+    // The last number must stay within the instrument's int32.
+    o.firstQuadripole = 2147483647 - s.quadripoleCount() + 1;
+    EXPECT_TRUE(EmuSurvey::build(o, s, error));
+    ++o.firstQuadripole;
+    EXPECT_FALSE(EmuSurvey::build(o, s, error));
+    EXPECT_TRUE(error.contains(QLatin1String("--first-quadripole")));
+}
+
+TEST(Survey, MovingArrayRunsPastTheLengthOfTheQuadripoleTable) {
+    EmuOptions o;
+    o.generation = Generation::Wifi;
+    o.movingArray = true;
+    o.channels = 10;
+    o.positions = 1610;
+    EmuSurvey s;
+    QString error;
+    ASSERT_TRUE(EmuSurvey::build(o, s, error)) << error.toStdString();
+    EXPECT_EQ(s.recordCount(), 16100);
+    EXPECT_EQ(s.batches.back().first, 16090);
+    EXPECT_EQ(s.quad(16099).m, 3 + 9);
+    InstrumentModel model(o, s);
+    const std::vector<uint8_t>& p = model.parameters();
+    auto i32 = [&](size_t at) {
+        return int32_t(uint32_t(p[at]) | uint32_t(p[at + 1]) << 8 | uint32_t(p[at + 2]) << 16 |
+                       uint32_t(p[at + 3]) << 24);
+    };
+    EXPECT_EQ(i32(256), 1);
+    EXPECT_EQ(i32(260), 16100);
+    EXPECT_NE(p[2246] & 0x30, 0);
+
+    // A first-quadripole number of 0 in the block, records still from 0.
+    o.firstQuadripole = -1;
+    ASSERT_TRUE(EmuSurvey::build(o, s, error));
+    InstrumentModel zero(o, s);
+    EXPECT_EQ(s.number(0), 0);
+    EXPECT_EQ(zero.parameters()[256], 0);
+    EXPECT_EQ(zero.parameters()[257], 0);
+}
+
+TEST(InstrumentModel, WifiRecordsTakeEitherDecodingBranch) {
+    EmuOptions o;
+    o.generation = Generation::Wifi;
+    o.channels = 4;
+    o.electrodes = 12;
+    EmuSurvey s;
+    QString error;
+    ASSERT_TRUE(EmuSurvey::build(o, s, error));
+    for (bool alt : {false, true}) {
+        o.altDecoding = alt;
+        InstrumentModel model(o, s);
+        model.beginAcquisition(1);
+        const EmuMeasurement m = model.inject(s.batches.front()).front();
+        EXPECT_EQ(m.altDecoding, alt);
+        const std::vector<uint8_t> r = InstrumentModel::rawRecord(m, "X");
+        auto f64 = [&](size_t at) {
+            uint64_t u = 0;
+            for (int i = 7; i >= 0; --i)
+                u = u << 8 | r[at + size_t(i)];
+            double d;
+            std::memcpy(&d, &u, 8);
+            return d;
+        };
+        const bool qFirst = (r[58] >> 6) == 1;
+        const bool extras = ((r[528] >> 1) & 7) == 4;
+        EXPECT_EQ(qFirst, !alt);
+        EXPECT_EQ(extras, !alt);
+        EXPECT_EQ(float(f64(qFirst ? 816 : 824)), m.q);
+        EXPECT_NE(float(f64(qFirst ? 824 : 816)), m.q); // the other offset holds something else
+        // The extra values are in the record either way; only the flag says
+        // whether they mean anything.
+        EXPECT_EQ(float(f64(536)), m.extra[0]);
+        EXPECT_EQ(float(f64(544)), m.extra[1]);
+        EXPECT_NE(m.extra[0], 0.0f);
+    }
 }

@@ -173,7 +173,7 @@ bool MonitorClient::wakeUp(int timeoutMs) {
     return false;
 }
 
-bool MonitorClient::startHandshake(int timeoutMs, bool* controlsOffered) {
+bool MonitorClient::startHandshake(int timeoutMs, bool* controlsOffered, int* firstByte) {
     QElapsedTimer timer;
     timer.start();
     for (;;) {
@@ -190,6 +190,8 @@ bool MonitorClient::startHandshake(int timeoutMs, bool* controlsOffered) {
     const int x = readByte(50);
     if (controlsOffered)
         *controlsOffered = x == 'X';
+    if (firstByte)
+        *firstByte = x;
     if (x >= 0 && x != 'X')
         input_.push_front(uint8_t(x));
     return true;

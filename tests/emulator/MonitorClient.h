@@ -55,8 +55,9 @@ public:
 
     // Wi-Fi wake-up: '@' until the instrument answers '@'.
     bool wakeUp(int timeoutMs);
-    // Waits for 'S' 'U', answers "VU"; controlsOffered tells whether 'X' came.
-    bool startHandshake(int timeoutMs, bool* controlsOffered);
+    // Waits for 'S' 'U', answers "VU"; controlsOffered tells whether 'X' came,
+    // firstByte which byte (if any) came in the short wait for it.
+    bool startHandshake(int timeoutMs, bool* controlsOffered, int* firstByte = nullptr);
     // Block transfer from the instrument (this side leads).
     bool receiveBlocks(ByteVec& out, int* badBlocks = nullptr);
     // Block transfer to the instrument (the instrument leads).

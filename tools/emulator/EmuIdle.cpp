@@ -243,6 +243,9 @@ void EmuSession::startHandshake() {
             }
         }
     }
+    note("start-acknowledged", acquisitionCounter_ + 1);
+    if (o_.identityAtOnce)
+        return; // the identity follows at once
     if (o_.noControl)
         QThread::msleep(kNoControlSilenceMs);
     else

@@ -2,6 +2,7 @@
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
+#include <climits>
 
 namespace varmexemu {
 
@@ -55,10 +56,22 @@ const OptionEntry kOptions[] = {
     {"generation", "Instrument generation: wired or wifi (default wired).", "GEN"},
     {"name", "Acquisition name, at most 11 characters (default EMULATOR).", "TEXT"},
     {"no-control", "Do not offer Stop and Pause (no 'X' after the Start handshake).", nullptr},
+    {"identity-at-once",
+     "Send the identity right after \"VU\", without 'X' and without a pause "
+     "(implies --no-control).",
+     nullptr},
     {"repeat", "Acquisitions to run on one connection (default 1; 0 = commands only).", "N"},
     {"exit-when-done", "Close the link after the last acquisition instead of idling.", nullptr},
     {"moving-array", "Wi-Fi only: run a moving-array acquisition.", nullptr},
-    {"positions", "Array positions of a moving-array acquisition (default 200).", "N"},
+    {"positions",
+     "Array positions of a moving-array acquisition (default 200); the records "
+     "are numbered on past 15999 when there are more.",
+     "N"},
+    {"first-quadripole",
+     "Index of the sequence's first quadripole (default 0); the Wi-Fi parameter block "
+     "counts from 1 and says N + 1. -1 (Wi-Fi): the block says 0, records count from 0.",
+     "N"},
+    {"first-node", "Number of the first electrode (default 1).", "N"},
     {"electrodes", "Electrodes per profile (default 48).", "N"},
     {"spacing", "Electrode spacing in metres (default 5).", "M"},
     {"array", "wenner, schlumberger, dipole-dipole or pole-dipole (default dipole-dipole).",
@@ -87,10 +100,24 @@ const OptionEntry kOptions[] = {
     {"corrupt", "Probability that a record is damaged in transit (its retransmission is good).",
      "P"},
     {"short-record", "The record of this quadripole index arrives short (repeatable).", "N"},
+    {"bad-record",
+     "Every copy of the record of this quadripole index arrives damaged, retransmissions "
+     "included (repeatable).",
+     "N"},
     {"drop-after", "Close the connection after K batches.", "K"},
     {"skip", "Skip N quadripoles starting at index I (repeatable).", "I:N"},
     {"bad-count", "Announce one batch with a record count of 0 or 21 first.", nullptr},
     {"bad-index", "Announce one batch with an index before the expected one first.", nullptr},
+    {"early-end-after",
+     "After K batches send '$' as if the sequence had ended, and the next batch right "
+     "behind it.",
+     "K"},
+    {"batch-before-echo",
+     "Answer a Stop or Pause request with the batch already begun, then the echo.", nullptr},
+    {"alt-decoding",
+     "Wi-Fi: records carry Q at their second Q offset and flag the two extra values "
+     "absent.",
+     nullptr},
     {"corrupt-blocks", "Probability of a block checksum error during block downloads.", "P"},
     {"pace-baud",
      "Bytes leave no faster than N baud, 10 bit times a byte, on every link "
@@ -113,6 +140,8 @@ const OptionEntry kOptions[] = {
      "Go silent after the Start handshake: keep the link open, read and never answer.", nullptr},
     {"close-after-start", "Close the connection right after the Start handshake.", nullptr},
     {"truth", "Write every record sent to this CSV file.", "FILE"},
+    {"events", "Write the Start acknowledgements and operator requests served to this CSV file.",
+     "FILE"},
     {"quiet", "No progress messages on standard error.", nullptr},
 };
 
@@ -224,7 +253,12 @@ EmuParseResult parseEmuOptions(const QStringList& arguments, EmuOptions& o) {
             return fail(QStringLiteral("name"),
                         QStringLiteral("1 to 11 characters of plain text expected"));
     }
-    o.noControl = p.isSet(QStringLiteral("no-control"));
+    o.identityAtOnce = p.isSet(QStringLiteral("identity-at-once"));
+    o.noControl = p.isSet(QStringLiteral("no-control")) || o.identityAtOnce;
+    o.altDecoding = p.isSet(QStringLiteral("alt-decoding"));
+    if (o.altDecoding && o.generation != Generation::Wifi)
+        return fail(QStringLiteral("alt-decoding"), QStringLiteral("needs --generation wifi"));
+    o.batchBeforeEcho = p.isSet(QStringLiteral("batch-before-echo"));
     o.exitWhenDone = p.isSet(QStringLiteral("exit-when-done"));
     o.movingArray = p.isSet(QStringLiteral("moving-array"));
     if (o.movingArray && o.generation != Generation::Wifi)
@@ -245,7 +279,9 @@ EmuParseResult parseEmuOptions(const QStringList& arguments, EmuOptions& o) {
     }
 
     if (!intOpt("baud", 50, 4000000, o.baudRate) || !intOpt("repeat", 0, 1000, o.repeat) ||
-        !intOpt("positions", 1, 15999, o.positions) ||
+        !intOpt("positions", 1, kMaxPositions, o.positions) ||
+        !intOpt("first-quadripole", -1, INT32_MAX, o.firstQuadripole) ||
+        !intOpt("first-node", 1, 2000, o.firstNode) ||
         !intOpt("electrodes", 4, 2000, o.electrodes) ||
         !intOpt("channels", 1, o.maxChannels(), o.channels) || !intOpt("lines", 1, 500, o.lines) ||
         !intOpt("levels", 1, 200, o.levels) || !intOpt("cycle-ms", 0, 3600000, o.cycleMs) ||
@@ -255,6 +291,7 @@ EmuParseResult parseEmuOptions(const QStringList& arguments, EmuOptions& o) {
         !intOpt("accept-timeout", 0, 86400000, o.acceptTimeoutMs) ||
         !intOpt("short-gap-ms", 0, 3600000, o.shortGapMs) ||
         !intOpt("drop-after", 0, 1000000, o.dropAfter) ||
+        !intOpt("early-end-after", 1, 1000000, o.earlyEndAfter) ||
         !intOpt("pace-baud", 0, 10000000, o.paceBaud) ||
         !intOpt("latency-ms", 0, 60000, o.latencyMs) ||
         !intOpt("accept-delay-ms", 0, 600000, o.acceptDelayMs))
@@ -287,20 +324,29 @@ EmuParseResult parseEmuOptions(const QStringList& arguments, EmuOptions& o) {
                         QStringLiteral("a moving array has at most 10 dipoles"));
         o.channels = 10;
     }
-    if (o.lines * o.electrodes > 2000)
+    if (o.firstQuadripole < 0 && o.generation != Generation::Wifi)
+        return fail(QStringLiteral("first-quadripole"),
+                    QStringLiteral("-1 needs --generation wifi"));
+    if (o.movingArray && p.isSet(QStringLiteral("first-node")))
+        return fail(QStringLiteral("first-node"),
+                    QStringLiteral("a moving array numbers its electrodes from 1"));
+    if (o.firstNode - 1 + o.lines * o.electrodes > 2000)
         return fail(QStringLiteral("electrodes"),
-                    QStringLiteral("lines x electrodes must not exceed 2000"));
+                    QStringLiteral("first node - 1 + lines x electrodes must not exceed 2000"));
 
-    for (const QString& v : p.values(QStringLiteral("short-record"))) {
-        int n = 0;
-        if (!toInt(v, 0, 15999, n))
-            return fail(QStringLiteral("short-record"), QStringLiteral("expected an index"));
-        o.shortRecords.push_back(n);
+    for (const char* name : {"short-record", "bad-record"}) {
+        const QString n = QString::fromLatin1(name);
+        for (const QString& v : p.values(n)) {
+            int index = 0;
+            if (!toInt(v, 0, INT32_MAX, index))
+                return fail(n, QStringLiteral("expected an index"));
+            (n == QLatin1String("short-record") ? o.shortRecords : o.badRecords).push_back(index);
+        }
     }
     for (const QString& v : p.values(QStringLiteral("skip"))) {
         const QStringList parts = v.split(QLatin1Char(':'));
         SkipRange s;
-        if (parts.size() != 2 || !toInt(parts[0], 0, 15999, s.index) ||
+        if (parts.size() != 2 || !toInt(parts[0], 0, INT32_MAX, s.index) ||
             !toInt(parts[1], 1, 16000, s.count))
             return fail(QStringLiteral("skip"), QStringLiteral("expected I:N"));
         o.skips.push_back(s);
@@ -335,6 +381,7 @@ EmuParseResult parseEmuOptions(const QStringList& arguments, EmuOptions& o) {
     o.badCount = p.isSet(QStringLiteral("bad-count"));
     o.badIndex = p.isSet(QStringLiteral("bad-index"));
     o.truthFile = p.value(QStringLiteral("truth"));
+    o.eventsFile = p.value(QStringLiteral("events"));
     o.quiet = p.isSet(QStringLiteral("quiet"));
     r.ok = true;
     return r;

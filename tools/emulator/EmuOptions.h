@@ -13,6 +13,9 @@ enum class ArrayType { Wenner, Schlumberger, DipoleDipole, PoleDipole };
 // random bytes in place of the acquisition that follows it.
 enum class FloodKind { None, Start, Random };
 
+// A moving array is towed for at most this many positions.
+constexpr int kMaxPositions = 200000;
+
 struct SkipRange {
     int index = 0;
     int count = 0;
@@ -35,8 +38,18 @@ struct EmuOptions {
     bool exitWhenDone = false;
     bool movingArray = false;
     int positions = 200;
+    // Index of the sequence's first quadripole, as the wired header counts
+    // (the Wi-Fi parameter block counts from 1 and carries this + 1); -1
+    // (Wi-Fi only) leaves the block's number at 0 and counts records from 0.
+    int firstQuadripole = 0;
+    // No 'X' and no pause after "VU": the identity follows at once.
+    bool identityAtOnce = false;
+    // Wi-Fi records that take the other decoding branches: Q at the second
+    // offset, the two extra values flagged absent.
+    bool altDecoding = false;
 
     // Survey
+    int firstNode = 1;
     int electrodes = 48;
     double spacing = 5.0;
     ArrayType array = ArrayType::DipoleDipole;
@@ -70,7 +83,10 @@ struct EmuOptions {
     // Faults
     double corrupt = 0.0;
     std::vector<int> shortRecords;
+    std::vector<int> badRecords; // every copy damaged
     int dropAfter = -1;
+    int earlyEndAfter = -1; // '$' after K batches, the next batch right behind it
+    bool batchBeforeEcho = false;
     std::vector<SkipRange> skips;
     bool badCount = false;
     bool badIndex = false;
@@ -83,6 +99,7 @@ struct EmuOptions {
     bool closeAfterStart = false; // closes the connection after the Start handshake
 
     QString truthFile;
+    QString eventsFile;
     bool quiet = false;
 
     int maxChannels() const { return generation == Generation::Wired ? 10 : 20; }

@@ -31,6 +31,9 @@ constexpr int kConfirmMs = 5000;
 // A batch announcement the monitor discards is followed by silence, so
 // that its flush does not swallow the real batch.
 constexpr int kBadBatchSilenceMs = 1000;
+// The longest wait for the monitor to take the last batch before the line
+// is cut.
+constexpr int kDeliveryMs = 3000;
 
 } // namespace
 
@@ -42,12 +45,18 @@ void EmuLog::info(const QString& text) const {
 }
 
 EmuSession::EmuSession(EmuTransport& transport, const EmuOptions& options, const EmuSurvey& survey,
-                       InstrumentModel& instrument, EmuFaultState& faults, TruthWriter* truth,
+                       InstrumentModel& instrument, EmuFaultState& faults, EmuRecords records,
                        const EmuLog& log, int& acquisitionCounter)
     : transport_(transport), o_(options), survey_(survey), instrument_(instrument), faults_(faults),
-      truth_(truth), log_(log), acquisitionCounter_(acquisitionCounter),
-      wire_(transport, options.idleTimeoutMs) {
+      truth_(records.truth), events_(records.events), log_(log),
+      acquisitionCounter_(acquisitionCounter), wire_(transport, options.idleTimeoutMs) {
     clock_.start();
+}
+
+void EmuSession::note(const char* what, int acquisition) {
+    if (events_)
+        events_->event(acquisition > 0 ? acquisition : acquisitionCounter_, batchesThisAcquisition_,
+                       what);
 }
 
 SessionEnd EmuSession::run() {
@@ -146,11 +155,13 @@ int EmuSession::shortGapMs() const {
 
 EmuSession::RunEnd EmuSession::runAcquisition(int number) {
     instrument_.beginAcquisition(number);
-    const std::vector<EmuBatch> plan = applySkips(survey_.batches, o_.skips);
-    const int quadCount = survey_.moving ? kMovingSequenceLength : survey_.quadripoleCount();
-    log_.info(QStringLiteral("acquisition %1 started: %2 quadripoles, %3 batches")
+    batchesThisAcquisition_ = 0;
+    const std::vector<EmuBatch> plan =
+        applySkips(survey_.batches, o_.skips, survey_.firstQuadripole);
+    log_.info(QStringLiteral("acquisition %1 started: %2 records from quadripole %3, %4 batches")
                   .arg(number)
-                  .arg(quadCount)
+                  .arg(survey_.recordCount())
+                  .arg(survey_.firstQuadripole)
                   .arg(plan.size()));
 
     wire_.write(instrument_.identityWord());
@@ -195,8 +206,10 @@ EmuSession::RunEnd EmuSession::runAcquisition(int number) {
             return false;
         faults_.dropDone = true;
         log_.info(QStringLiteral("dropping the link after %1 batches").arg(batchesThisConnection_));
+        note("dropped");
         if (truth_)
             truth_->flush();
+        transport_.waitUntilDelivered(kDeliveryMs);
         transport_.dropPeer();
         return true;
     };
@@ -208,10 +221,12 @@ EmuSession::RunEnd EmuSession::runAcquisition(int number) {
         if (serveControls(o_.cycleMs) == Control::Stop) {
             wire_.writeByte(kEnd);
             log_.info(QStringLiteral("acquisition %1 stopped by the monitor").arg(number));
+            note("stopped");
             return RunEnd::Stopped;
         }
+        const int first = survey_.number(batch.first);
         if (bi == badIndexAt) {
-            const int bad = bi > 0 ? plan[size_t(bi - 1)].first : batch.first - 1;
+            const int bad = bi > 0 ? survey_.number(plan[size_t(bi - 1)].first) : first - 1;
             log_.info(QStringLiteral("announcing batch %1 with index %2").arg(bi).arg(bad));
             wire_.writeByte(kBatch);
             wire_.writeLong(bad);
@@ -221,18 +236,29 @@ EmuSession::RunEnd EmuSession::runAcquisition(int number) {
             const uint8_t count = faults_.random.chance(0.5) ? 0 : 21;
             log_.info(QStringLiteral("announcing batch %1 with %2 records").arg(bi).arg(count));
             wire_.writeByte(kBatch);
-            wire_.writeLong(batch.first);
+            wire_.writeLong(first);
             wire_.writeByte(count);
             QThread::msleep(kBadBatchSilenceMs);
         }
         const std::vector<EmuMeasurement> records = instrument_.inject(batch);
-        std::vector<uint8_t> head{kBatch};
-        appendI32(head, batch.first);
+        std::vector<uint8_t> head;
+        if (o_.earlyEndAfter >= 0 && !faults_.earlyEndDone &&
+            batchesThisAcquisition_ == o_.earlyEndAfter) {
+            // An end marker with the sequence still going, the next batch
+            // in the same breath.
+            faults_.earlyEndDone = true;
+            log_.info(QStringLiteral("early '$' before batch %1").arg(bi));
+            note("early-end");
+            head.push_back(kEnd);
+        }
+        head.push_back(kBatch);
+        appendI32(head, first);
         head.push_back(uint8_t(batch.count));
         wire_.write(head);
         for (const EmuMeasurement& m : records)
             sendRecord(m, mode);
         ++batchesThisConnection_;
+        ++batchesThisAcquisition_;
         if (truth_)
             truth_->flush();
     }
@@ -240,6 +266,7 @@ EmuSession::RunEnd EmuSession::runAcquisition(int number) {
         return RunEnd::Dropped;
     wire_.writeByte(kEnd);
     log_.info(QStringLiteral("acquisition %1 completed").arg(number));
+    note("completed");
     return RunEnd::Completed;
 }
 
@@ -259,6 +286,13 @@ EmuSession::Control EmuSession::serveControls(int periodMs) {
         const int b = wire_.readByte(left);
         if (b < 0)
             return Control::Continue;
+        if (o_.batchBeforeEcho && !o_.noControl && (b == kStop || b == kPause)) {
+            // The instrument had begun its next injection: the batch goes
+            // out first, the echo after it.
+            deferred_.push_back(uint8_t(b));
+            note("echo-after-batch");
+            return Control::Continue;
+        }
         const bool paused = b == kPause;
         if (serveControl(uint8_t(b)) == Control::Stop)
             return Control::Stop;
@@ -269,19 +303,29 @@ EmuSession::Control EmuSession::serveControls(int periodMs) {
 
 EmuSession::Control EmuSession::serveControl(uint8_t b) {
     const int confirmMs = std::min(kConfirmMs, o_.idleTimeoutMs);
-    if (b == kStop && !o_.noControl) {
+    if ((b == kStop || b == kPause) && o_.noControl) {
+        note(b == kStop ? "stop-ignored" : "pause-ignored");
+    } else if (b == kStop) {
         wire_.writeByte(kStop);
-        if (wire_.readByte(confirmMs) == kStop)
+        note("stop-echoed");
+        if (wire_.readByte(confirmMs) == kStop) {
+            note("stop-confirmed");
             return Control::Stop;
-    } else if (b == kPause && !o_.noControl) {
+        }
+    } else if (b == kPause) {
         wire_.writeByte(kPause);
-        if (wire_.readByte(confirmMs) == kPause)
+        note("pause-echoed");
+        if (wire_.readByte(confirmMs) == kPause) {
+            note("pause-confirmed");
             holdPause();
+        }
     } else if (b == kResetTrip) {
         wire_.writeByte(kResetTrip);
+        note("reset-echoed");
         if (wire_.readByte(confirmMs) == kResetTrip) {
             instrument_.resetTripCounter();
             log_.info(QStringLiteral("trip counter reset"));
+            note("reset-confirmed");
         }
     }
     // Anything else is not meant for a measuring instrument.
@@ -295,10 +339,12 @@ void EmuSession::holdPause() {
         const int left = int(until - now());
         if (left <= 0) {
             log_.info(QStringLiteral("pause timed out, going on"));
+            note("pause-timed-out");
             return;
         }
         if (wire_.readByte(left) == kPause) {
             log_.info(QStringLiteral("resumed"));
+            note("resumed");
             return;
         }
     }
@@ -318,9 +364,11 @@ uint8_t EmuSession::waitForAck() {
 }
 
 void EmuSession::sendRecord(const EmuMeasurement& m, uint8_t mode) {
-    const bool isShort = std::find(o_.shortRecords.begin(), o_.shortRecords.end(), m.index) !=
-                             o_.shortRecords.end() &&
-                         faults_.shortDone.count(m.index) == 0;
+    auto listed = [&](const std::vector<int>& indices, const std::set<int>& done) {
+        return std::find(indices.begin(), indices.end(), m.index) != indices.end() &&
+               done.count(m.index) == 0;
+    };
+    const bool isShort = listed(o_.shortRecords, faults_.shortDone);
     if (mode == 'R') {
         std::vector<uint8_t> rho;
         appendF32(rho, m.rho);
@@ -342,6 +390,13 @@ void EmuSession::sendRecord(const EmuMeasurement& m, uint8_t mode) {
                                         : InstrumentModel::rawRecord(m, instrument_.name());
     appendU16(good, checksum16(good));
     const size_t recordBytes = good.size() - 2;
+    // A record damaged in every copy, retransmissions included: its rho is
+    // what the damage hits, so that a monitor keeping a bad copy shows it.
+    const bool allBad = listed(o_.badRecords, faults_.badDone) && !isShort;
+    if (allBad)
+        faults_.badDone.insert(m.index);
+    const size_t rhoAt = wired() ? kWiredRhoOffset : kRawRhoOffset;
+    const size_t rhoSize = wired() ? 4 : 8;
     // The Wi-Fi instrument has every record acknowledged; the wired one only
     // in mode 'C'.
     const bool acknowledged = !wired() || mode == 'C';
@@ -353,6 +408,10 @@ void EmuSession::sendRecord(const EmuMeasurement& m, uint8_t mode) {
             faults_.shortDone.insert(m.index);
             fault = "short";
             out.resize(recordBytes / 2);
+        } else if (allBad) {
+            fault = "corrupt";
+            const size_t at = rhoAt + size_t(faults_.random.uniformInt(0, int(rhoSize) - 1));
+            out[at] ^= uint8_t(faults_.random.uniformInt(1, 255));
         } else if (attempt == 1 && faults_.random.chance(o_.corrupt)) {
             fault = "corrupt";
             const size_t at = size_t(faults_.random.uniformInt(0, int(recordBytes) - 1));

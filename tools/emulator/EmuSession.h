@@ -17,6 +17,14 @@ namespace varmexemu {
 
 class EmuTransport;
 class TruthWriter;
+class EventWriter;
+
+// Where the session writes down what it sent and what it was asked (either
+// may be absent).
+struct EmuRecords {
+    TruthWriter* truth = nullptr;
+    EventWriter* events = nullptr;
+};
 
 class EmuLog {
 public:
@@ -37,7 +45,9 @@ struct EmuFaultState {
     bool dropDone = false;
     bool badCountDone = false;
     bool badIndexDone = false;
+    bool earlyEndDone = false;
     std::set<int> shortDone;
+    std::set<int> badDone;
 };
 
 enum class SessionEnd {
@@ -50,7 +60,7 @@ enum class SessionEnd {
 class EmuSession {
 public:
     EmuSession(EmuTransport& transport, const EmuOptions& options, const EmuSurvey& survey,
-               InstrumentModel& instrument, EmuFaultState& faults, TruthWriter* truth,
+               InstrumentModel& instrument, EmuFaultState& faults, EmuRecords records,
                const EmuLog& log, int& acquisitionCounter);
 
     SessionEnd run();
@@ -83,6 +93,8 @@ private:
     void sendRecord(const EmuMeasurement& m, uint8_t mode);
     uint8_t waitForAck();
     int shortGapMs() const;
+    // Writes down a conversation event of the current acquisition.
+    void note(const char* what, int acquisition = 0);
 
     EmuTransport& transport_;
     const EmuOptions& o_;
@@ -90,11 +102,13 @@ private:
     InstrumentModel& instrument_;
     EmuFaultState& faults_;
     TruthWriter* truth_;
+    EventWriter* events_;
     const EmuLog& log_;
     int& acquisitionCounter_;
     EmuWire wire_;
     QElapsedTimer clock_;
     int batchesThisConnection_ = 0;
+    int batchesThisAcquisition_ = 0;
     std::deque<uint8_t> deferred_;
     QString lastError_;
 };

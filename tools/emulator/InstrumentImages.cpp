@@ -27,8 +27,6 @@ void InstrumentModel::fillParameters(std::vector<uint8_t>& bytes) const {
     ByteImage p;
     p.bytes() = bytes;
     p.bytes().resize(size_t(parameterSize()), 0);
-    const int quadCount =
-        s_.moving ? int(s_.batches.size() * s_.movingDipoles.size()) : s_.quadripoleCount();
     const int channels = s_.moving ? int(s_.movingDipoles.size()) : o_.channels;
     if (o_.generation == Generation::Wired) {
         p.putI32(0, channels);
@@ -60,8 +58,10 @@ void InstrumentModel::fillParameters(std::vector<uint8_t>& bytes) const {
         p.putF64(176, kInjectionTime / 1000.0);
         p.putU16(240, uint16_t(channels));
         p.putI32(244, o_.levels);
-        p.putI32(256, 1);
-        p.putI32(260, quadCount);
+        // Numbers counted from 1; the last one as unsigned, so that a
+        // sequence ending at the top of the range stays exact.
+        p.putU32(256, uint32_t(o_.firstQuadripole) + 1u);
+        p.putU32(260, uint32_t(s_.firstQuadripole) + uint32_t(s_.recordCount()));
         p.putU16(264, uint16_t(s_.nodeCount));
         p.putI16(268, int16_t(s_.firstNode));
         p.putI16(272, int16_t(s_.lastNode));
@@ -137,8 +137,8 @@ std::vector<uint8_t> InstrumentModel::wiredHeader() const {
     h.putText(92, name_, 10);
     h.putU8(103, 0x11);
     h.putI32(104, o_.levels);
-    h.putI32(108, 0);
-    h.putI32(112, s_.quadripoleCount() - 1);
+    h.putI32(108, s_.firstQuadripole);
+    h.putI32(112, s_.number(s_.quadripoleCount() - 1));
     h.putI32(116, s_.nodeCount);
     h.putI32(120, s_.firstNode);
     h.putI32(124, s_.lastNode);
@@ -159,8 +159,11 @@ std::vector<uint8_t> InstrumentModel::wiredNodeBlock() const {
 }
 
 std::vector<uint8_t> InstrumentModel::wifiNodeBlock() const {
+    // The block's length counts the nodes from 1 up to the last one, but
+    // its entries start with the first node: behind the electrodes the
+    // instrument fills the length with empty entries.
+    ByteImage b(size_t(s_.lastNode) * 12);
     const int count = s_.lastNode - s_.firstNode + 1;
-    ByteImage b(size_t(count) * 12);
     for (int k = 0; k < count; ++k) {
         const EmuNode& n = s_.nodes[size_t(s_.firstNode + k)];
         b.putF32(size_t(k) * 12 + 0, n.x);
@@ -212,7 +215,7 @@ std::vector<uint8_t> InstrumentModel::wiredRecord(const EmuMeasurement& m) {
         r.putF32(72 + 12 * size_t(e) + 4, m.y[e]);
         r.putF32(72 + 12 * size_t(e) + 8, m.z[e]);
     }
-    r.putF32(132, m.rho);
+    r.putF32(kWiredRhoOffset, m.rho);
     r.putF32(136, m.q);
     r.putF32(140, m.stacks);
     r.putF32(144, 0.0f);
@@ -234,7 +237,9 @@ std::vector<uint8_t> InstrumentModel::rawRecord(const EmuMeasurement& m, const s
     r.putText(0, "NIMB", 4);
     r.putText(8, "Nimbo", 16);
     r.putText(24, name, 32);
-    r.putU8(58, 0x40); // quality value at 816
+    // The Q value sits at one of two offsets, the flag byte says which; the
+    // other holds an unrelated value.
+    r.putU8(58, m.altDecoding ? 0x80 : 0x40);
     r.putI32(64, m.time1);
     r.putI32(72, m.time2);
     for (int j = 0; j < kWindowCount; ++j)
@@ -244,9 +249,11 @@ std::vector<uint8_t> InstrumentModel::rawRecord(const EmuMeasurement& m, const s
     r.putF64(504, m.origin[1]);
     r.putF64(512, m.origin[2]);
     r.putF64(520, m.heading);
-    r.putU8(528, 0x08); // the two extra values below are present
-    r.putF64(536, 0.0);
-    r.putF64(544, 0.0);
+    // Bits 1-3 = 4: the two extra values below are present; otherwise they
+    // are left over from elsewhere and mean nothing.
+    r.putU8(528, m.altDecoding ? 0x02 : 0x08);
+    r.putF64(536, m.extra[0]);
+    r.putF64(544, m.extra[1]);
     r.putI32(584, m.channel & 15);
     r.putI32(588, 0);
     r.putI32(600, 1); // chargeability measured
@@ -257,9 +264,9 @@ std::vector<uint8_t> InstrumentModel::rawRecord(const EmuMeasurement& m, const s
     r.putF64(632, m.chargeability);
     for (int j = 0; j < kWindowCount; ++j)
         r.putF64(640 + 8 * size_t(j), m.windowValues[j]);
-    r.putF64(808, m.rho);
-    r.putF64(816, m.q);
-    r.putF64(824, double(m.q) * 2.0);
+    r.putF64(kRawRhoOffset, m.rho);
+    r.putF64(m.altDecoding ? 824 : 816, m.q);
+    r.putF64(m.altDecoding ? 816 : 824, double(m.q) * 2.0);
     r.putF64(832, 0.0);
     r.putF64(840, m.txVoltage);
     r.putF32(848, m.txBattery);

@@ -112,13 +112,14 @@ void InstrumentModel::advanceTrack(double step) {
     trip_ += step;
 }
 
-EmuMeasurement InstrumentModel::measure(int index, int channel) {
+EmuMeasurement InstrumentModel::measure(int position, int channel) {
     EmuMeasurement m;
     m.acquisition = acquisition_;
-    m.index = index;
+    m.index = s_.number(position);
+    m.position = position;
     m.channel = channel;
     m.channelCount = s_.moving ? int(s_.movingDipoles.size()) : o_.channels;
-    m.quad = s_.quad(index);
+    m.quad = s_.quad(position);
     if (s_.moving) {
         const MovingDipole& d = s_.movingDipoles.at(size_t(channel) % s_.movingDipoles.size());
         m.origin[0] = trackX_;
@@ -197,6 +198,11 @@ EmuMeasurement InstrumentModel::measure(int index, int channel) {
     m.temperature = float(temperature_);
     m.txVoltage = float(voltage);
     m.stacks = float(kStacks);
+    if (o_.generation == Generation::Wifi) {
+        m.extra[0] = m.stacks;
+        m.extra[1] = m.txVoltage;
+        m.altDecoding = o_.altDecoding;
+    }
     return m;
 }
 

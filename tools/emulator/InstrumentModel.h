@@ -8,6 +8,7 @@
 #include "ForwardModel.h"
 #include "Survey.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -16,6 +17,8 @@ namespace varmexemu {
 
 constexpr int kWiredRecordSize = 260;
 constexpr int kRawRecordSize = 4096;
+constexpr size_t kWiredRhoOffset = 132; // float32
+constexpr size_t kRawRhoOffset = 808;   // float64
 constexpr int kWiredHeaderSize = 136;
 constexpr int kWiredParameterSize = 216;
 constexpr int kWiredConfigurationSize = 176;
@@ -27,7 +30,8 @@ constexpr int kWindowCount = 20;
 // One reading of one quadripole on one channel, as the instrument has it.
 struct EmuMeasurement {
     int acquisition = 0;
-    int index = 0;
+    int index = 0;    // the number it goes out with
+    int position = 0; // in the sequence table
     int channel = 0;
     int channelCount = 0;
     EmuQuad quad;
@@ -39,6 +43,11 @@ struct EmuMeasurement {
     int configurationCode = 0;
     float txBattery = 0, rxBattery = 0, temperature = 0, txVoltage = 0;
     float stacks = 0;
+    // Two further values of a Wi-Fi record (none on the wired generation),
+    // and whether the record takes the other decoding branches: Q at its
+    // second offset, the extra values flagged absent.
+    float extra[2] = {};
+    bool altDecoding = false;
     // moving array
     double origin[3] = {};
     double heading = 0.0;
@@ -100,7 +109,7 @@ private:
     double thicknessAt(double x, double y) const;
     void fillParameters(std::vector<uint8_t>& p) const;
     void advanceTrack(double step);
-    EmuMeasurement measure(int index, int channel);
+    EmuMeasurement measure(int position, int channel);
 
     const EmuOptions& o_;
     const EmuSurvey& s_;

@@ -3,6 +3,8 @@
 #include "EmuRandom.h"
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <utility>
 
 namespace varmexemu {
@@ -124,35 +126,56 @@ bool buildMoving(const EmuOptions& o, EmuSurvey& s) {
         }
         s.movingDipoles.push_back(d);
     }
-    const int positions = std::min(o.positions, kMovingSequenceLength / dipoles);
-    for (int p = 0; p < positions; ++p)
+    // The array keeps measuring as long as it is towed: its records are
+    // numbered on, whatever the length of the monitor's quadripole table.
+    for (int p = 0; p < o.positions; ++p)
         s.batches.push_back(EmuBatch{p * dipoles, dipoles});
-    for (int i = 0; i < positions * dipoles; ++i)
-        s.quads.push_back(s.quad(i));
     s.xMin = -(dipoles + 1) * o.spacing;
     s.xMax = o.spacing;
     return true;
 }
 
+// The numbers of the records must stay within the instrument's int32.
+bool numbersFit(const EmuSurvey& s, QString& error) {
+    if (int64_t(s.firstQuadripole) + s.recordCount() - 1 <= INT32_MAX)
+        return true;
+    error = QStringLiteral("the records would be numbered past %1: use a smaller "
+                           "--first-quadripole")
+                .arg(INT32_MAX);
+    return false;
+}
+
 } // namespace
 
-EmuQuad EmuSurvey::quad(int index) const {
+EmuQuad EmuSurvey::quad(int position) const {
     if (moving && !movingDipoles.empty()) {
-        const int k = index % int(movingDipoles.size());
+        const int k = position % int(movingDipoles.size());
         return EmuQuad{1, 2, 3 + k, 4 + k, false};
     }
-    return quads.at(size_t(index));
+    return quads.at(size_t(position));
+}
+
+int EmuSurvey::recordCount() const {
+    if (!moving)
+        return quadripoleCount();
+    int count = 0;
+    for (const EmuBatch& b : batches)
+        count += b.count;
+    return count;
 }
 
 bool EmuSurvey::build(const EmuOptions& o, EmuSurvey& s, QString& error) {
     s = EmuSurvey{};
+    s.firstQuadripole = std::max(0, o.firstQuadripole);
     if (o.movingArray)
-        return buildMoving(o, s);
+        return buildMoving(o, s) && numbersFit(s, error);
 
     const int perLine = o.electrodes;
     const int lines = o.lines;
-    s.firstNode = 1;
-    s.lastNode = perLine * lines;
+    // Electrodes below the first node are not planted: their slots stay
+    // empty.
+    s.firstNode = o.firstNode;
+    s.lastNode = o.firstNode - 1 + perLine * lines;
     if (s.lastNode > kMaxNodeNumber) {
         error = QStringLiteral("too many electrodes: %1 (at most %2)")
                     .arg(s.lastNode)
@@ -163,7 +186,7 @@ bool EmuSurvey::build(const EmuOptions& o, EmuSurvey& s, QString& error) {
     s.nodes[0] = EmuNode{0, kRemoteCoordinate, kRemoteCoordinate, kRemoteCoordinate};
     for (int j = 0; j < lines; ++j)
         for (int i = 0; i < perLine; ++i) {
-            const int number = j * perLine + i + 1;
+            const int number = o.firstNode + j * perLine + i;
             s.nodes[size_t(number)] =
                 EmuNode{number, float(i * o.spacing), float(j * o.lineSpacing), 0.0f};
         }
@@ -176,7 +199,7 @@ bool EmuSurvey::build(const EmuOptions& o, EmuSurvey& s, QString& error) {
     for (int j = 0; j < lines; ++j) {
         std::vector<int> p;
         for (int i = 0; i < perLine; ++i)
-            p.push_back(j * perLine + i + 1);
+            p.push_back(o.firstNode + j * perLine + i);
         builder.addProfile(p);
     }
     // Cross-line profiles, so that the vertical plane across the lines has
@@ -187,7 +210,7 @@ bool EmuSurvey::build(const EmuOptions& o, EmuSurvey& s, QString& error) {
         for (int i = 0; i < perLine; ++i) {
             std::vector<int> p;
             for (int j = 0; j < lines; ++j)
-                p.push_back(j * perLine + i + 1);
+                p.push_back(o.firstNode + j * perLine + i);
             builder.addProfile(p);
         }
 
@@ -202,8 +225,10 @@ bool EmuSurvey::build(const EmuOptions& o, EmuSurvey& s, QString& error) {
                     .arg(kMaxQuadripoles);
         return false;
     }
+    if (!numbersFit(s, error))
+        return false;
     // Electrodes of the sequence, the remote one included when it is used.
-    s.nodeCount = s.lastNode + (s.usesRemote ? 1 : 0);
+    s.nodeCount = perLine * lines + (s.usesRemote ? 1 : 0);
 
     if (o.gapFillers > 0.0) {
         EmuRandom rng(o.seed, 7);
@@ -214,12 +239,13 @@ bool EmuSurvey::build(const EmuOptions& o, EmuSurvey& s, QString& error) {
 }
 
 std::vector<EmuBatch> applySkips(const std::vector<EmuBatch>& batches,
-                                 const std::vector<SkipRange>& skips) {
+                                 const std::vector<SkipRange>& skips, int firstNumber) {
     if (skips.empty())
         return batches;
-    auto skipped = [&](int index) {
+    auto skipped = [&](int position) {
+        const int64_t number = int64_t(firstNumber) + position;
         for (const SkipRange& r : skips)
-            if (index >= r.index && index < r.index + r.count)
+            if (number >= r.index && number < int64_t(r.index) + r.count)
                 return true;
         return false;
     };

@@ -12,8 +12,6 @@ namespace varmexemu {
 constexpr float kRemoteCoordinate = 99999.99f;
 constexpr int kMaxQuadripoles = 16000;
 constexpr int kMaxNodeNumber = 2000;
-// A moving-array acquisition always announces this sequence length.
-constexpr int kMovingSequenceLength = 15999;
 constexpr int kMaxMovingDipoles = 10;
 
 struct EmuNode {
@@ -31,8 +29,8 @@ struct EmuQuad {
     bool gapFiller = false;
 };
 
-// One injection: `count` consecutive quadripoles from `first`, read on
-// channels 0..count-1.
+// One injection: `count` consecutive quadripoles from table position
+// `first`, read on channels 0..count-1.
 struct EmuBatch {
     int first = 0;
     int count = 0;
@@ -53,8 +51,11 @@ public:
 
     bool moving = false;
     std::vector<EmuNode> nodes; // indexed by node number, 0..lastNode
-    std::vector<EmuQuad> quads; // indexed by quadripole index
+    std::vector<EmuQuad> quads; // by table position (empty for a moving array)
     std::vector<EmuBatch> batches;
+    // The instrument's number of table position 0: records go out numbered
+    // from it.
+    int firstQuadripole = 0;
     int firstNode = 1;
     int lastNode = 0;
     int nodeCount = 0;
@@ -63,13 +64,20 @@ public:
     double xMin = 0.0, xMax = 0.0, yMin = 0.0, yMax = 0.0;
 
     int quadripoleCount() const { return int(quads.size()); }
-    // Quadripole of an index; a moving array repeats its dipoles cyclically.
-    EmuQuad quad(int index) const;
+    // Records of the whole acquisition: the sequence, or every position of
+    // a moving array.
+    int recordCount() const;
+    // Quadripole of a table position; a moving array repeats its dipoles
+    // cyclically.
+    EmuQuad quad(int position) const;
+    // The number a record at a table position goes out with.
+    int number(int position) const { return firstQuadripole + position; }
 };
 
-// Removes the skipped indices from a batch plan; a batch that loses
+// Removes the skipped quadripoles (by the numbers they go out with, position
+// 0 being numbered firstNumber) from a batch plan; a batch that loses
 // records in its middle is split in two.
 std::vector<EmuBatch> applySkips(const std::vector<EmuBatch>& batches,
-                                 const std::vector<SkipRange>& skips);
+                                 const std::vector<SkipRange>& skips, int firstNumber = 0);
 
 } // namespace varmexemu

@@ -288,6 +288,10 @@ void PtyTransport::closePeer() {
     pty::drain(handle_, 3000);
 }
 
+void PtyTransport::waitUntilDelivered(int timeoutMs) {
+    pty::drain(handle_, timeoutMs);
+}
+
 // ---- serial device
 
 SerialDeviceTransport::SerialDeviceTransport(const QString& path, int baudRate)

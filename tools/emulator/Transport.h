@@ -39,6 +39,10 @@ public:
     virtual int offer(const uint8_t* data, int count, int waitMs) = 0;
     // Cuts the line to the current peer, as a pulled cable would.
     virtual void dropPeer() = 0;
+    // Waits (at most timeoutMs) until the peer has taken what was written:
+    // a line cut after a batch went out must not take that batch with it,
+    // and a pseudo-terminal drops its unread queue when it is cut.
+    virtual void waitUntilDelivered(int /*timeoutMs*/) {}
     // Ends the conversation in order (TCP: closes the connection; a
     // pseudo-terminal or serial line has nothing to close).
     virtual void closePeer() {}
@@ -98,6 +102,7 @@ public:
     int offer(const uint8_t* data, int count, int waitMs) override;
     void dropPeer() override;
     void closePeer() override;
+    void waitUntilDelivered(int timeoutMs) override;
     bool canServeAgain() const override { return handle_.fd >= 0; }
 
 private:
@@ -142,6 +147,7 @@ public:
     int offer(const uint8_t* data, int count, int waitMs) override;
     void dropPeer() override;
     void closePeer() override { inner_->closePeer(); }
+    void waitUntilDelivered(int timeoutMs) override { inner_->waitUntilDelivered(timeoutMs); }
     bool canServeAgain() const override { return inner_->canServeAgain(); }
     bool isNetwork() const override { return inner_->isNetwork(); }
 

@@ -1,6 +1,8 @@
 #pragma once
-// The truth file: one CSV row per record transmission, so that a test can
-// compare what the monitor stored with what was actually sent.
+// The truth files: one CSV row per record transmission, so that a test can
+// compare what the monitor stored with what was actually sent; and one row
+// per conversation event (a Start acknowledged, an operator request
+// served), so that a test can tell what the monitor asked for.
 #include "InstrumentModel.h"
 
 #include <QString>
@@ -8,23 +10,37 @@
 
 namespace varmexemu {
 
-class TruthWriter {
+class CsvFile {
 public:
-    TruthWriter() = default;
-    ~TruthWriter();
-    TruthWriter(const TruthWriter&) = delete;
-    TruthWriter& operator=(const TruthWriter&) = delete;
+    CsvFile() = default;
+    ~CsvFile();
+    CsvFile(const CsvFile&) = delete;
+    CsvFile& operator=(const CsvFile&) = delete;
 
-    bool open(const QString& path, QString& error);
+    bool open(const QString& path, const char* header, QString& error);
     bool isOpen() const { return file_ != nullptr; }
-    // fault: "" for an intact record, "corrupt" or "short".
-    void record(const EmuMeasurement& m, int attempt, const char* fault);
     void flush();
 
-    static const char* header();
-
-private:
+protected:
     std::FILE* file_ = nullptr;
+};
+
+class TruthWriter : public CsvFile {
+public:
+    bool open(const QString& path, QString& error) { return CsvFile::open(path, header(), error); }
+    // fault: "" for an intact record, "corrupt" or "short".
+    void record(const EmuMeasurement& m, int attempt, const char* fault);
+
+    static const char* header();
+};
+
+class EventWriter : public CsvFile {
+public:
+    bool open(const QString& path, QString& error) { return CsvFile::open(path, header(), error); }
+    // batches: sent so far in this acquisition; what: see EmuSession.
+    void event(int acquisition, int batches, const char* what);
+
+    static const char* header();
 };
 
 } // namespace varmexemu

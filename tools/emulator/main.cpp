@@ -44,7 +44,9 @@ int main(int argc, char** argv) {
         return ExitUsage;
     }
     TruthWriter truth;
-    if (!options.truthFile.isEmpty() && !truth.open(options.truthFile, error)) {
+    EventWriter events;
+    if ((!options.truthFile.isEmpty() && !truth.open(options.truthFile, error)) ||
+        (!options.eventsFile.isEmpty() && !events.open(options.eventsFile, error))) {
         std::fprintf(stderr, "varmex-emulator: %s\n", error.toLocal8Bit().constData());
         return ExitSetup;
     }
@@ -78,8 +80,10 @@ int main(int argc, char** argv) {
             return ExitTimeout;
         }
         log.info(QStringLiteral("monitor connected"));
-        EmuSession session(*transport, options, survey, instrument, faults,
-                           truth.isOpen() ? &truth : nullptr, log, acquisitions);
+        EmuSession session(
+            *transport, options, survey, instrument, faults,
+            EmuRecords{truth.isOpen() ? &truth : nullptr, events.isOpen() ? &events : nullptr}, log,
+            acquisitions);
         const SessionEnd end = session.run();
         truth.flush();
         if (end != SessionEnd::Dropped)
