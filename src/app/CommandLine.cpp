@@ -32,7 +32,15 @@ QString ConnectionCodeError(int code) {
 
 CommandLine ParseCommandLine(const QStringList& args) {
     CommandLine line;
-    bool connectionSeen = false;
+    auto takeRecording = [&line](const QString& file) {
+        if (file.isEmpty())
+            line.error = QStringLiteral("the recording to show has no name");
+        else if (!line.recording.isEmpty() && line.recording != file)
+            line.error = QStringLiteral("one recording at a time: ") + line.recording +
+                         QStringLiteral(" and ") + file;
+        else
+            line.recording = file;
+    };
     for (qsizetype i = 1; i < args.size() && line.error.isEmpty(); ++i) {
         const QString& a = args[i];
         QString usbId;
@@ -40,6 +48,12 @@ CommandLine ParseCommandLine(const QStringList& args) {
             const std::string error = ParseUsbIds(usbId.toStdString(), line.usbIds);
             if (line.error.isEmpty() && !error.empty())
                 line.error = QStringLiteral("--usb-id: ") + QString::fromStdString(error);
+            continue;
+        }
+        QString view;
+        if (TakeValue(args, i, QStringLiteral("--view"), view, line.error)) {
+            if (line.error.isEmpty())
+                takeRecording(view);
             continue;
         }
         if (TakeValue(args, i, QStringLiteral("--address"), line.address, line.error) ||
@@ -52,16 +66,20 @@ CommandLine ParseCommandLine(const QStringList& args) {
             line.help = true;
         } else if (a.startsWith(QLatin1String("--"))) {
             line.error = QStringLiteral("unknown option ") + a;
-        } else if (!connectionSeen) {
-            // Only the first plain argument is the connection; a text that
-            // is not a number means USB, as no argument does. A number that
-            // names no link (0, negative) is refused rather than opening a
-            // serial port that cannot exist.
-            connectionSeen = true;
+        } else {
+            // A number is the connection (the first one counts); anything
+            // else names a recording, as a file manager passes it. A number
+            // that names no link (0, negative) is refused rather than
+            // opening a serial port that cannot exist.
             bool ok = false;
             const int code = a.trimmed().toInt(&ok);
-            line.connectionCode = ok ? code : 99;
-            line.error = ConnectionCodeError(line.connectionCode);
+            if (!ok) {
+                takeRecording(a);
+            } else if (!line.connectionGiven) {
+                line.connectionGiven = true;
+                line.connectionCode = code;
+                line.error = ConnectionCodeError(code);
+            }
         }
     }
     return line;
@@ -69,19 +87,24 @@ CommandLine ParseCommandLine(const QStringList& args) {
 
 QString CommandLineUsage(const QString& program) {
     return QStringLiteral(
-               "Usage: %1 [CONNECTION] [options]\n"
+               "Usage: %1 [CONNECTION] [FILE.heq] [options]\n"
                "Pylorix, the monitor of multi-channel resistivity and induced-polarisation\n"
                "acquisitions.\n"
                "\n"
-               "CONNECTION (used only while no settings file exists; afterwards the\n"
-               "connection chosen in the Settings dialog wins):\n"
-               "  99                    USB (default)\n"
+               "CONNECTION (for this launch only; without it, the connection chosen in the\n"
+               "Settings dialog, USB at first):\n"
+               "  99                    USB\n"
                "  100                   TCP/IP through the instrument's WiConnect module\n"
                "  200                   TCP/IP to a Wi-Fi instrument\n"
                "  N                     serial port N (from 1)\n"
                "\n"
+               "FILE.heq                a recorded acquisition to show in the window, as\n"
+               "                        \"View file\" does (its .bin beside it)\n"
+               "\n"
                "Options:\n"
-               "  --address HOST[:PORT] instrument address for TCP/IP (default port 29461)\n"
+               "  --view FILE.heq       the same as FILE.heq\n"
+               "  --address HOST[:PORT] instrument address for TCP/IP (default port 29461),\n"
+               "                        for this launch only: the stored address is kept\n"
                "  --serial-device PATH  serial device to use (for example /dev/ttyUSB0)\n"
                "  --usb-id VID:PID[:SERIAL]\n"
                "                        USB ID of the instrument besides FTDI's own, in\n"

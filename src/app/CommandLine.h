@@ -1,10 +1,12 @@
 #pragma once
 // The program's command line:
-//   pylorix [CONNECTION] [--address HOST[:PORT]] [--serial-device PATH]
-//           [--usb-id VID:PID[:SERIAL]]... [--data-root DIR] [--yes] [--help]
+//   pylorix [CONNECTION] [FILE.heq] [--view FILE.heq] [--address HOST[:PORT]]
+//           [--serial-device PATH] [--usb-id VID:PID[:SERIAL]]...
+//           [--data-root DIR] [--yes] [--help]
 // CONNECTION is the connection code (99 USB, 100 WiConnect, 200 Wi-Fi
-// instrument, any other number from 1 a serial port); it holds only while
-// no settings file exists, since the stored connection wins.
+// instrument, any other number from 1 a serial port). It and the address
+// hold for this launch only: the settings file keeps the connection chosen
+// in the Settings dialog. FILE.heq is a recording to show in the window.
 #include "link/UsbIdentity.h"
 
 #include <QString>
@@ -14,7 +16,10 @@
 
 struct CommandLine {
     int connectionCode = 99;
-    QString address;      // overrides the stored instrument address
+    // A connection code was given: it replaces the stored one for this launch.
+    bool connectionGiven = false;
+    QString address;      // replaces the stored instrument address for this launch
+    QString recording;    // a recording (.heq) to show once the window is up
     QString serialDevice; // a device to use for the serial port
     QString dataRoot;     // instead of $PYLORIX_ROOT or ~/Varmex
     // Instrument USB IDs besides FTDI's own (--usb-id, repeatable).

@@ -12,11 +12,16 @@
 
 class Program {
 public:
-    // options.connectionCode is taken from the command line.
+    // The command line's connection and address hold for this launch, over
+    // the stored ones, and are never written to the settings file.
     explicit Program(const CommandLine& line, MainWindowOptions options = {});
     ~Program();
     Program(const Program&) = delete;
     Program& operator=(const Program&) = delete;
+
+    // Shows the main window and, when the command line names a recording,
+    // shows that recording in it once the event loop runs.
+    void Show();
 
     QtUiHooks hooks;
     MainWindow mainWindow;
@@ -29,4 +34,6 @@ private:
         options.connectionCode = line.connectionCode;
         return options;
     }
+
+    QString recording_;
 };

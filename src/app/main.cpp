@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
         const std::string badIds = AddDefaultUsbIds(windows.mainWindow.settings().usbIds);
         if (!badIds.empty())
             std::fprintf(stderr, "pylorix: setting UsbIds: %s (left out)\n", badIds.c_str());
-        windows.mainWindow.show();
+        windows.Show();
         return app.exec();
     } catch (const std::exception& e) {
         QMessageBox::critical(nullptr, QStringLiteral("Pylorix"), QString::fromLocal8Bit(e.what()));

@@ -22,6 +22,7 @@ int SessionEngine::RunAcquisition(bool viewOnly) {
     heldCycleByte_ = -1;
     linkLostAfterBatch_ = false;
     movingRun_ = false;
+    modeSent_ = false;
     runFilesCreated_ = false;
     runActive_ = true;
     int result = RunAcquisitionSteps(viewOnly);
@@ -177,7 +178,7 @@ int SessionEngine::RunStartLive() {
     firstQuadripole = h.firstQuadripole;
     lastQuadripole = h.lastQuadripole;
     quadripoleCount = int32_t(length);
-    device_->nodeCount = h.nodeCount;
+    device_->nodeCount = NodeSlotsInUse(h);
     device_->quadripoleCount = quadripoleCount;
 
     try {
@@ -239,6 +240,7 @@ void SessionEngine::Prepare(bool viewOnly) {
         link_->WriteByte(settings_.rhoOnly          ? acq::kModeRhoOnly
                          : settings_.activeCrcCheck ? acq::kModeActiveCrc
                                                     : acq::kModeNoAcknowledge);
+        modeSent_ = true;
     }
     std::memset(static_cast<void*>(batch), 0, sizeof batch);
     std::memset(raw, 0, sizeof raw);

@@ -114,7 +114,7 @@ void SessionEngine::ReportResult(int result) {
     if (result == RunCompleted) {
         view_.ClearCurrentQuadripoles();
         if (replayMode) {
-            view_.SetStatus("Sequence simulation completed !  ");
+            view_.SetStatus(ReplayCompletedText());
         } else {
             view_.SetStatus("Sequence completed !  ");
             view_.SetButtonVisible(RunButton::Stop, false);
@@ -123,6 +123,10 @@ void SessionEngine::ReportResult(int result) {
         PumpMessages();
         return;
     }
+    // A replay file that cannot be used has said so, naming it: one
+    // failure, one message.
+    if (result == kReplayHeqUnusable || result == kReplayBinUnusable)
+        return;
     const std::string message = result == RunLinkFault ? LinkFaultMessage(faultStage_, linkFault)
                                                        : RunResultMessage(result);
     if (!message.empty())
@@ -379,8 +383,9 @@ void SessionEngine::QuietenInstrument() {
     if (!LinkOpen())
         return;
     // Ask the instrument to stop its sequence, as the operator would, then
-    // let what it still sends go by until the line is quiet.
-    if (controlsOffered_) {
+    // let what it still sends go by until the line is quiet. Before the mode
+    // byte it runs no sequence yet: there is nothing to stop.
+    if (controlsOffered_ && modeSent_) {
         try {
             link_->WriteByte(acq::kStopRequest);
             const int64_t start = ActiveUiHooks().TickMs();
@@ -410,7 +415,8 @@ void SessionEngine::QuietenInstrument() {
 }
 
 bool SessionEngine::QueryBattery(BatteryState& state) {
-    if (!LinkOpen())
+    // A replay never sends a byte to an instrument.
+    if (replayMode || !LinkOpen())
         return false;
     try {
         state = QueryBatteryState(*link_);

@@ -23,12 +23,22 @@ constexpr int kOpenRetryMs = 5000;
 // After a run that could not store its data: how long to wait for the echo
 // of the Stop sent to the instrument, how long a quiet line must last, and
 // the longest the engine waits for it.
-constexpr int kQuietenEchoMs = 10000;
+constexpr int kQuietenEchoMs = 3000;
 constexpr int kQuietLineMs = 1500;
 constexpr int kQuietenLimitMs = 30000;
 
 // The rho of a slot that received nothing (bit pattern 0xF2E33123).
 constexpr float NoDataValue = -9e30f;
+
+// What ReplayFile returns when a file of a recording cannot be used: the
+// ".heq" is missing, cannot be read or is damaged; the ".bin" is missing,
+// cannot be read or is not a data file.
+constexpr int kReplayHeqUnusable = -101;
+constexpr int kReplayBinUnusable = -102;
+
+// The status after a replay of a recording that ended before its sequence
+// did: "Recording ended at N of M quadripoles".
+std::string RecordingEndedText(int64_t reached, int64_t total);
 
 class SessionEngine {
 public:
@@ -70,9 +80,15 @@ public:
     // a file and replays it.
     void OpenRecordedAcquisition(bool viewOnly);
     // Replays a given ".heq" (and the ".bin" beside it) without a dialog;
-    // returns the run result, or a negative value below -100 when the files
-    // are missing (the message has been shown).
+    // returns the run result, or kReplayHeqUnusable / kReplayBinUnusable
+    // when a file cannot be used (its message has been shown, and no other).
+    // A recording that ends before its sequence does is shown whole and
+    // completes; the status then says where it ended (RecordingEndedText).
     int ReplayFile(const std::string& heqFileName, bool viewOnly);
+    // The ".bin" of a recording: the ".heq" name with the extension ".bin"
+    // in the same letter case (X.HEQ: X.BIN), else in any other case that
+    // exists; the same-case name when none does.
+    static std::string RecordedDataFileName(const std::string& heqFileName);
 
     // Whether acquisition files can be written into the data folder (by
     // writing a probe file); the reason in words when not. Asked at start-up
@@ -150,6 +166,8 @@ private:
     // Records of the batch being read that arrived whole, and whether the
     // link was lost after them.
     bool linkLostAfterBatch_ = false;
+    // The mode byte went out: the instrument is running its sequence.
+    bool modeSent_ = false;
     // The run is a moving array (decided once its sets have come).
     bool movingRun_ = false;
     std::string faultStage_;
@@ -220,8 +238,23 @@ private:
         SessionView& view_;
     };
     ProtocolViewAdapter protocolView_;
+    // The recording being replayed: its ".heq" content (read, with the
+    // tables, before the session starts), its ".bin", and the record read
+    // ahead, which tells whether the batch goes on.
+    HeqContent replayContent_;
     BinFileReader replayReader_;
     MeasureRecord readAhead_ = {};
+    bool readAheadValid_ = false;
+    // Quadripoles from the first up to the last one shown.
+    int64_t replayReached_ = 0;
+    // The status of a replay that completed: "Sequence simulation
+    // completed !  ", or where a recording that stopped early ended.
+    std::string ReplayCompletedText() const;
+    // Where a recorded record belongs: the quadripole of its own number at
+    // or after `expected`; a record without data, or one whose number names
+    // no quadripole left, belongs where it was stored, at `expected`.
+    int64_t RecordedIndex(const MeasureRecord& record, int64_t expected) const;
+    BatchOutcome EndReplay(bool viewOnly, int& result, int outcome);
     bool controlsOffered_ = true;
     // A Stop whose echo was preceded by a batch still awaits confirmation.
     bool stopEchoPending_ = false;

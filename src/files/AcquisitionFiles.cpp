@@ -157,6 +157,14 @@ bool SeekToEnd(std::FILE* file, int64_t& size) {
     return size >= 0;
 }
 
+bool SeekTo(std::FILE* file, int64_t offset) {
+#ifdef _WIN32
+    return _fseeki64(file, offset, SEEK_SET) == 0;
+#else
+    return fseeko(file, off_t(offset), SEEK_SET) == 0;
+#endif
+}
+
 bool TruncateOpenFile(std::FILE* file, int64_t size) {
 #ifdef _WIN32
     return _chsize_s(_fileno(file), size) == 0;
@@ -460,9 +468,25 @@ double NowTimeStamp() {
 
 // ---- ".heq" ------------------------------------------------------------------
 
+FileStatus CheckHeqHeader(const AcquisitionHeader& header) {
+    const int64_t quadripoles = header.SequenceLength();
+    if (quadripoles < 1 || quadripoles > kMaxQuadripoles)
+        return FileStatus::Fail("The header gives " + std::to_string(quadripoles) +
+                                " quadripoles; a sequence holds 1 to " +
+                                std::to_string(kMaxQuadripoles) + ".");
+    return FileStatus::Ok();
+}
+
+int32_t NodeSlotsInUse(const AcquisitionHeader& header) {
+    return std::clamp<int32_t>(header.nodeCount, 0, kMaxNodes);
+}
+
 FileStatus WriteHeqFile(const std::string& path, const uint8_t instrumentWord[4],
                         const char acquisitionName[11], const AcquisitionHeader& header,
                         const Sequence& sequence) {
+    // Nothing is written that the reader would refuse.
+    if (FileStatus fits = CheckHeqHeader(header); !fits)
+        return FileStatus::Fail("Can't write file \"" + path + "\": " + fits.message);
     std::vector<uint8_t> image(kHeqFileSize);
     std::memcpy(image.data() + kHeqWordOffset, instrumentWord, kInstrumentWordSize);
     std::memcpy(image.data() + kHeqNameOffset, acquisitionName, kAcquisitionNameSize);
@@ -520,17 +544,9 @@ FileStatus DecodeHeqImage(const uint8_t* data, size_t size, HeqContent& content,
                                 " bytes instead of " + std::to_string(kHeqFileSize) +
                                 "): it is damaged or incomplete.");
     const AcquisitionHeader header = AcquisitionHeader::Decode(data + kHeqHeaderOffset);
+    if (FileStatus fits = CheckHeqHeader(header); !fits)
+        return fits;
     const int64_t quadripoles = header.SequenceLength();
-    if (quadripoles < 1 || quadripoles > kMaxQuadripoles)
-        return FileStatus::Fail("The header file gives " + std::to_string(quadripoles) +
-                                " quadripoles; a sequence holds 1 to " +
-                                std::to_string(kMaxQuadripoles) + ".");
-    if (header.nodeCount < 0 || header.nodeCount > kMaxNodes || header.firstNode < 0 ||
-        header.lastNode >= kMaxNodes || header.firstNode > header.lastNode)
-        return FileStatus::Fail(
-            "The header file gives an electrode range (" + std::to_string(header.firstNode) +
-            " to " + std::to_string(header.lastNode) + ", " + std::to_string(header.nodeCount) +
-            " electrodes) outside the node table.");
 
     std::memcpy(content.instrumentWord, data + kHeqWordOffset, kInstrumentWordSize);
     std::memcpy(content.acquisitionName, data + kHeqNameOffset, kAcquisitionNameSize);
@@ -540,7 +556,7 @@ FileStatus DecodeHeqImage(const uint8_t* data, size_t size, HeqContent& content,
     for (int i = 0; i < kMaxQuadripoles; ++i)
         sequence.quadripoles[i] =
             QuadripoleRecord::Decode(data + kHeqQuadripolesOffset + i * QuadripoleRecord::kSize);
-    sequence.nodeCount = header.nodeCount;
+    sequence.nodeCount = NodeSlotsInUse(header);
     sequence.quadripoleCount = int32_t(quadripoles);
     return FileStatus::Ok();
 }
@@ -644,8 +660,10 @@ void BinFileReader::Close() {
     if (file_)
         std::fclose(file_);
     file_ = nullptr;
+    path_.clear();
     recordCount_ = 0;
     recordsRead_ = 0;
+    status_ = FileStatus::Ok();
 }
 
 FileStatus BinFileReader::Open(const std::string& path) {
@@ -654,15 +672,25 @@ FileStatus BinFileReader::Open(const std::string& path) {
     if (!file)
         return FileStatus::Fail("Can't open file \"" + path + "\": " + SystemReason());
     uint8_t header[kBinHeaderSize];
+    errno = 0;
     const size_t got = std::fread(header, 1, kBinHeaderSize, file.get());
+    if (std::ferror(file.get()))
+        return FileStatus::Fail("Can't read file \"" + path + "\": " + SystemReason());
+    if (got < kBinHeaderSize)
+        return FileStatus::Fail("\"" + path + "\" is not a Pylorix data file: it is shorter (" +
+                                std::to_string(got) + " bytes) than the header of one (" +
+                                std::to_string(kBinHeaderSize) + " bytes).");
     if (!IsBinHeader(header, got))
-        return FileStatus::Fail("\"" + path + "\" is not a Pylorix data file.");
-    std::error_code ec;
-    const auto size = fs::file_size(fs::path(path), ec);
-    if (ec)
-        return FileStatus::Fail("Can't read file \"" + path + "\": " + ec.message());
-    recordCount_ = int64_t((size - kBinHeaderSize) / MeasureRecord::kSize);
+        return FileStatus::Fail("\"" + path +
+                                "\" is not a Pylorix data file: it does not begin with the "
+                                "header of one.");
+    // The size of the file opened, not of whatever the name points to now.
+    int64_t size = 0;
+    if (!SeekToEnd(file.get(), size) || !SeekTo(file.get(), int64_t(kBinHeaderSize)))
+        return FileStatus::Fail("Can't read file \"" + path + "\": " + SystemReason());
+    recordCount_ = (size - int64_t(kBinHeaderSize)) / int64_t(MeasureRecord::kSize);
     recordsRead_ = 0;
+    path_ = path;
     file_ = file.release();
     return FileStatus::Ok();
 }
@@ -671,8 +699,15 @@ bool BinFileReader::Next(MeasureRecord& record) {
     if (!file_ || recordsRead_ >= recordCount_)
         return false;
     uint8_t image[MeasureRecord::kSize];
-    if (std::fread(image, 1, sizeof image, file_) != sizeof image)
+    errno = 0;
+    if (std::fread(image, 1, sizeof image, file_) != sizeof image) {
+        // A file cut shorter while it was read simply ends; a read error is
+        // said as such.
+        if (std::ferror(file_))
+            status_ = FileStatus::Fail("Can't read file \"" + path_ + "\": " + SystemReason());
+        recordCount_ = recordsRead_;
         return false;
+    }
     record = MeasureRecord::Decode(image);
     ++recordsRead_;
     return true;

@@ -95,17 +95,31 @@ struct HeqContent {
     AcquisitionHeader header = {};
 };
 
+// The one rule for the header of a ".heq", kept by the writer and the reader
+// alike so that every file the program writes can be read back: the sequence
+// fits the quadripole table (1 to 16000 quadripoles). The node fields are the
+// instrument's own and are kept as they came: the node table is stored whole
+// whatever they say, and nothing looks a node up through them unbounded.
+FileStatus CheckHeqHeader(const AcquisitionHeader& header);
+// The node slots a header puts in use: its node count limited to the table.
+// An instrument may count more electrodes than the table has slots (the
+// field is 16 bits wide on the wire); the header keeps the instrument's
+// number, the store never claims more slots than it has.
+int32_t NodeSlotsInUse(const AcquisitionHeader& header);
+
 // Writes the five blocks in order to HeqTemporaryName(path), then gives the
-// complete file its name. An existing file at `path` is refused; after a
-// failure neither the file nor the temporary one is left.
+// complete file its name. An existing file at `path`, or a header that
+// CheckHeqHeader refuses, is refused; after a failure neither the file nor
+// the temporary one is left.
 FileStatus WriteHeqFile(const std::string& path, const uint8_t instrumentWord[4],
                         const char acquisitionName[11], const AcquisitionHeader& header,
                         const Sequence& sequence);
 
 // Reads a ".heq" file into content and the store, and sets the store's
-// counts from the header. A short file, or one whose header gives a
-// quadripole count outside 1..16000 or a node range outside the tables, is
-// refused and leaves the store untouched.
+// counts from the header (nodes: NodeSlotsInUse). A file that cannot be
+// read, a short one, or one whose header CheckHeqHeader refuses, is refused
+// with a message that names the file and the reason, and leaves the store
+// untouched.
 FileStatus ReadHeqFile(const std::string& path, HeqContent& content, Sequence& sequence);
 // The name a ".heq" file has while it is being written.
 std::string HeqTemporaryName(const std::string& heqPath);
@@ -168,8 +182,9 @@ public:
     BinFileReader(const BinFileReader&) = delete;
     BinFileReader& operator=(const BinFileReader&) = delete;
 
-    // Opens the file and skips its header. Fails on a missing file or on a
-    // file shorter than the header or with a foreign header.
+    // Opens the file and skips its header. Fails, with a message that names
+    // the file and the reason, on a file that cannot be opened or read, and
+    // on one shorter than the header or with a foreign header.
     FileStatus Open(const std::string& path);
     void Close();
     // Whole records in the file; a trailing partial record is ignored.
@@ -177,9 +192,15 @@ public:
     int64_t RecordsRead() const { return recordsRead_; }
     // Next record; false at the end of the file or on a read error.
     bool Next(MeasureRecord& record);
+    // Why the last Next gave no record: ok at the end of the records (a file
+    // cut shorter while it was read included), the message of a read error
+    // otherwise.
+    const FileStatus& Status() const { return status_; }
 
 private:
     std::FILE* file_ = nullptr;
+    std::string path_;
     int64_t recordCount_ = 0;
     int64_t recordsRead_ = 0;
+    FileStatus status_;
 };

@@ -70,6 +70,7 @@ bool Settings::LoadSettings(const std::string& path) {
     int item = ReadInt(ini, "Connection", 0);
     connectionCode = CodeForItem(item);
     ipAddress = ini.value("IPAddress", QString()).toString().toStdString();
+    launchAddress_.reset();
     // Written by hand without quotes, a list reads back as several values.
     const QVariant ids = ini.value("UsbIds");
     usbIds =
@@ -105,7 +106,7 @@ bool Settings::SaveSettings(const std::string& path, std::string* message) const
     ini.setValue("ActiveCRCCheck", activeCrcCheck ? 1 : 0);
     ini.setValue("ShowGapFillers", showGapFillers ? 1 : 0);
     ini.setValue("Connection", connectionItem);
-    ini.setValue("IPAddress", QString::fromStdString(ipAddress));
+    ini.setValue("IPAddress", QString::fromStdString(AddressToStore()));
     ini.setValue("UsbIds", QString::fromStdString(usbIds));
     ini.endGroup();
     ini.sync();
@@ -124,6 +125,21 @@ void Settings::SetRhoOnly(bool on) {
         onRhoOnlyChanged(on);
 }
 
+void Settings::UseAddressForThisLaunch(const std::string& address) {
+    if (!launchAddress_)
+        storedAddress_ = ipAddress;
+    launchAddress_ = address;
+    ipAddress = address;
+}
+
+std::string Settings::AddressToStore() const {
+    // The launch's address still in force (perhaps confirmed unchanged at a
+    // session's prompt) is not the operator's choice; anything else is.
+    if (launchAddress_ && ipAddress == *launchAddress_)
+        return storedAddress_;
+    return ipAddress;
+}
+
 bool Settings::SelectConnection(int item, bool dialogActive,
                                 const std::function<bool(std::string&)>& askAddress,
                                 std::string* message) {
@@ -131,12 +147,17 @@ bool Settings::SelectConnection(int item, bool dialogActive,
     connectionCode = CodeForItem(item);
     if (!dialogActive)
         return true;
+    // An address the operator settles here is theirs to keep, even when it
+    // is the launch's own.
     if (item == kItemWiConnectClient || item == kItemWifiClient) {
         std::string edited = ipAddress;
-        if (askAddress && askAddress(edited))
+        if (askAddress && askAddress(edited)) {
             ipAddress = edited;
+            launchAddress_.reset();
+        }
     } else if (item == kItemWiConnectAccessPoint || item == kItemWifiAccessPoint) {
         ipAddress.clear();
+        launchAddress_.reset();
     }
     return SaveSettings(message);
 }

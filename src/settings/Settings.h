@@ -3,6 +3,7 @@
 // the data folder, usable with or without the settings dialog: the dialog
 // edits a Settings, the engine and a console recorder read one.
 #include <functional>
+#include <optional>
 #include <string>
 
 // Connection choices, in the order of the dialog's radio group.
@@ -21,9 +22,12 @@ public:
     bool activeCrcCheck = true;
     bool showGapFillers = false;
     int connectionItem = kItemUsb; // -1 when no item is selected
+    // The instrument address in force (the engine reads it and keeps what
+    // the operator types at a session's start).
     std::string ipAddress;
-    // The connection code in force; a serial port number given on the
-    // command line survives only while no settings file exists.
+    // The connection code in force: the stored item's, or one given for
+    // this launch (a serial port on the command line). The file keeps only
+    // the item, so a launch's code is never stored.
     int connectionCode = 99;
     // Key "UsbIds": USB IDs of the instrument besides FTDI's own, as
     // "VID:PID[:SERIAL],..." in hexadecimal (read by the USB link, which
@@ -54,6 +58,14 @@ public:
 
     void SetRhoOnly(bool on);
 
+    // An address for this launch only (the command line): it is in force
+    // until the operator settles another one, and the file keeps the stored
+    // address meanwhile, so that a one-off address never replaces the one
+    // chosen in the dialog.
+    void UseAddressForThisLaunch(const std::string& address);
+    // The address the file gets: the operator's, never a launch's own.
+    std::string AddressToStore() const;
+
     // The connection choice: sets the code from the item; while the dialog
     // is the active window also settles the address (asked for the client
     // items through askAddress, which returns false on Cancel; emptied for
@@ -61,4 +73,10 @@ public:
     bool SelectConnection(int item, bool dialogActive,
                           const std::function<bool(std::string&)>& askAddress,
                           std::string* message = nullptr);
+
+private:
+    // Set while a launch's address is in force: that address, and the
+    // stored one it stands in for.
+    std::optional<std::string> launchAddress_;
+    std::string storedAddress_;
 };

@@ -1,5 +1,7 @@
 #include "ui/LivePanel.h"
 
+#include "engine/SessionEngine.h"
+
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -61,6 +63,14 @@ QString FormatOptionalInteger(double value, int decimals) {
     else if (text.startsWith(QLatin1String("-0") + point))
         text.remove(1, 1);
     return text;
+}
+
+bool IsNoDataValue(double value) {
+    return !std::isfinite(value) || std::fabs(value) >= 1e30;
+}
+
+QString FormatMeasured(double value, int decimals) {
+    return IsNoDataValue(value) ? QString::fromLatin1(kNoDataText) : FormatFixed(value, decimals);
 }
 
 void SetFieldColors(QLabel* field, unsigned text, unsigned background) {
@@ -235,40 +245,48 @@ void LivePanel::ShowLiveValues(const MeasureRecord* records, const int16_t* list
         }
     }
 
+    // A slot that received nothing holds the no-data rho and, in its other
+    // fields, whatever an earlier batch left there: none of it is shown as
+    // a value. Node numbers come from the sequence and stay.
+    auto slotEmpty = [](const MeasureRecord& r) { return r.rho == NoDataValue; };
+    auto measured = [&](const MeasureRecord& r, float value, int decimals) {
+        return slotEmpty(r) ? QString::fromLatin1(kNoDataText) : FormatMeasured(value, decimals);
+    };
+
     const MeasureRecord& first = records[0];
-    inLblx_->setText(FormatFixed(first.current, 3));
+    inLblx_->setText(measured(first, first.current, 3));
     caFields_[0]->setText(NodeText(list[0]));
-    caFields_[1]->setText(FormatFixed(first.x[0], 2));
-    caFields_[2]->setText(FormatFixed(first.y[0], 2));
-    caFields_[3]->setText(FormatFixed(first.z[0], 2));
+    caFields_[1]->setText(measured(first, first.x[0], 2));
+    caFields_[2]->setText(measured(first, first.y[0], 2));
+    caFields_[3]->setText(measured(first, first.z[0], 2));
     cbFields_[0]->setText(NodeText(list[1]));
-    cbFields_[1]->setText(FormatFixed(first.x[1], 2));
-    cbFields_[2]->setText(FormatFixed(first.y[1], 2));
-    cbFields_[3]->setText(FormatFixed(first.z[1], 2));
+    cbFields_[1]->setText(measured(first, first.x[1], 2));
+    cbFields_[2]->setText(measured(first, first.y[1], 2));
+    cbFields_[3]->setText(measured(first, first.z[1], 2));
 
     // P1 is the M electrode of the first channel; P k (k >= 2) the N
     // electrode of channel k - 1.
     potential_[0][0]->setText(NodeText(list[2]));
-    potential_[0][1]->setText(FormatFixed(first.x[2], 2));
-    potential_[0][2]->setText(FormatFixed(first.y[2], 2));
-    potential_[0][3]->setText(FormatFixed(first.z[2], 2));
+    potential_[0][1]->setText(measured(first, first.x[2], 2));
+    potential_[0][2]->setText(measured(first, first.y[2], 2));
+    potential_[0][3]->setText(measured(first, first.z[2], 2));
     for (int k = 2; k <= kPotentialRows; ++k) {
         const MeasureRecord& r = records[k - 2];
         auto& row = potential_[k - 1];
         row[0]->setText(NodeText(list[k + 1]));
-        row[1]->setText(FormatFixed(r.x[3], 2));
-        row[2]->setText(FormatFixed(r.y[3], 2));
-        row[3]->setText(FormatFixed(r.z[3], 2));
+        row[1]->setText(measured(r, r.x[3], 2));
+        row[2]->setText(measured(r, r.y[3], 2));
+        row[3]->setText(measured(r, r.z[3], 2));
     }
 
     for (int k = 0; k < kChannels; ++k) {
         const MeasureRecord& r = records[k];
         auto& row = channel_[k];
-        row[0]->setText(FormatFixed(r.vp, 2));
-        row[1]->setText(FormatFixed(r.rho, 2));
-        row[2]->setText(FormatFixed(r.chargeability, 3));
-        row[3]->setText(FormatFixed(r.sp, 1));
-        row[4]->setText(FormatFixed(r.q, 1));
+        row[0]->setText(measured(r, r.vp, 2));
+        row[1]->setText(measured(r, r.rho, 2));
+        row[2]->setText(measured(r, r.chargeability, 3));
+        row[3]->setText(measured(r, r.sp, 1));
+        row[4]->setText(measured(r, r.q, 1));
     }
 }
 

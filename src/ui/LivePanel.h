@@ -21,6 +21,17 @@ QString FormatFixed(double value, int decimals);
 // "#": 0 gives the empty text).
 QString FormatOptionalInteger(double value, int decimals);
 
+// What a field shows instead of a value the instrument did not deliver.
+inline constexpr const char* kNoDataText = "no data";
+// Whether a value is a marker rather than a measurement: the rho of a slot
+// that received nothing (-9e30), the instrument's "measured without a
+// value" (-8e30), or anything not finite. No quantity of the panel comes
+// near 1e30, and printed in full such a marker overflows its field, which
+// then shows a plausible-looking tail of digits.
+bool IsNoDataValue(double value);
+// FormatFixed, or kNoDataText for a marker.
+QString FormatMeasured(double value, int decimals);
+
 // The value fields' colours.
 inline constexpr unsigned kLime = 0x00FF00;
 inline constexpr unsigned kGrey = 0x808080;

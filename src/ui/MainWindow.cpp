@@ -204,9 +204,11 @@ void MainWindow::AttachSettingsDialog(SettingsDialog* settingsDialog) {
     connect(settingsDialog, &SettingsDialog::rhoOnlyChanged, strip_->rhoOnlyLbl,
             &QWidget::setVisible);
     connect(settingsDialog, &QDialog::finished, this, [this] {
-        if (settingsDialog_->ConnectionIndex() == settingsItemBefore_)
+        if (settingsDialog_->ConnectionIndex() == settingsItemBefore_ &&
+            settings_.connectionCode == settingsCodeBefore_)
             return;
         settingsItemBefore_ = settingsDialog_->ConnectionIndex();
+        settingsCodeBefore_ = settings_.connectionCode;
         if (runInProgress_) {
             // The instrument already started on the old link: its run goes
             // on, and the new connection is taken as soon as it ends.
@@ -216,6 +218,7 @@ void MainWindow::AttachSettingsDialog(SettingsDialog* settingsDialog) {
         Guarded([this] { engine_->RequestReset(); });
     });
     settingsItemBefore_ = settingsDialog->ConnectionIndex();
+    settingsCodeBefore_ = settings_.connectionCode;
     strip_->rhoOnlyLbl->setVisible(settings_.rhoOnly);
     // The loaded connection may differ from the command line's: only now
     // may the event hook create a link object for it.
@@ -235,17 +238,33 @@ void MainWindow::OpenSettings() {
         return;
     }
     settingsItemBefore_ = settingsDialog_->ConnectionIndex();
+    settingsCodeBefore_ = settings_.connectionCode;
     // Window-modal but not a nested event loop: a session waiting below
     // keeps reading the instrument while the dialog is open.
     settingsDialog_->open();
 }
 
-void MainWindow::ReplayRecordedFile(bool viewOnly) {
+template <typename F> void MainWindow::RunReplay(F&& replay) {
     strip_->resetBitBtn->setEnabled(false);
-    engine_->OpenRecordedAcquisition(viewOnly);
+    replay();
     strip_->resetBitBtn->setEnabled(true);
     if (!engine_->closing)
         SetSessionTimerEnabled(true);
+}
+
+void MainWindow::ReplayRecordedFile(bool viewOnly) {
+    RunReplay([&] { engine_->OpenRecordedAcquisition(viewOnly); });
+}
+
+void MainWindow::ViewRecording(const std::string& heqFile) {
+    if (engine_->closing)
+        return;
+    // The dialog's own replay buttons wait, as they do for "View file".
+    if (settingsDialog_)
+        settingsDialog_->SetReplayButtonsEnabled(false);
+    RunReplay([&] { engine_->ReplayFile(heqFile, true); });
+    if (settingsDialog_)
+        settingsDialog_->SetReplayButtonsEnabled(true);
 }
 
 void MainWindow::ShowHelp(int context) {

@@ -74,6 +74,9 @@ public:
     void OpenSettings();
     // The settings dialog's replay buttons.
     void ReplayRecordedFile(bool viewOnly);
+    // Shows a recording named outside the dialog (the command line, a file
+    // manager) as "View file" does, then goes back to the link.
+    void ViewRecording(const std::string& heqFile);
 
     // Replaceable in tests: the open dialog of a replay and the browser.
     std::function<std::string(const std::string& folder, const std::string& fileName)>
@@ -163,6 +166,9 @@ private:
     void OnPageChanged(int index);
     void SyncImagingOptions();
     QPushButton* ButtonFor(RunButton id) const;
+    // Runs a replay with Reset disabled, then lets the session timer bring
+    // the link back.
+    template <typename F> void RunReplay(F&& replay);
 
     Settings settings_;
     ColorScale colorScale_;
@@ -190,7 +196,10 @@ private:
     RangeDialog* rangeDialog_ = nullptr;
     SettingsDialog* settingsDialog_ = nullptr;
     QDialog* aboutBox_ = nullptr;
+    // The connection when the settings dialog opened: a different item, or
+    // the same item standing in for a launch's own connection, resets.
     int settingsItemBefore_ = 0;
+    int settingsCodeBefore_ = 0;
     bool runInProgress_ = false;
     // The connection is known (the settings are loaded).
     bool connectionSettled_ = false;

@@ -127,6 +127,11 @@ void SettingsDialog::SetRunControlsEnabled(bool enabled) {
     connectionRdBtn_->setEnabled(enabled);
 }
 
+void SettingsDialog::SetReplayButtonsEnabled(bool enabled) {
+    viewFileBitBtn_->setEnabled(enabled && runControlsEnabled_);
+    simulateFileBitBtn_->setEnabled(enabled && runControlsEnabled_);
+}
+
 bool SettingsDialog::IsDialogActive() const {
     return isVisible() && isActiveWindow();
 }

@@ -31,6 +31,9 @@ public:
     void SyncFromSettings();
     // The controls that must not change while a run is in progress.
     void SetRunControlsEnabled(bool enabled);
+    // "View file" and "Simulate file" while a replay runs (enabled again
+    // only where no run holds them).
+    void SetReplayButtonsEnabled(bool enabled);
     // Whether the operator is working in the dialog (a connection click
     // then asks for the address and saves at once).
     virtual bool IsDialogActive() const;

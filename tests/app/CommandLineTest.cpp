@@ -1,5 +1,5 @@
-// The program's command line: the connection codes it refuses and the
-// instrument USB IDs it takes.
+// The program's command line: the connection codes it refuses, the
+// instrument USB IDs it takes and the recording it opens.
 #include "app/CommandLine.h"
 
 #include <gtest/gtest.h>
@@ -45,4 +45,22 @@ TEST(CommandLine, UsbIdsAreRepeatableAndCheckedAtOnce) {
         << bad.error.toStdString();
     EXPECT_FALSE(Parse({"--usb-id"}).error.isEmpty());
     EXPECT_TRUE(CommandLineUsage("pylorix").contains("--usb-id VID:PID[:SERIAL]"));
+}
+
+TEST(CommandLine, RecordingToShowAndTheLaunchsConnection) {
+    EXPECT_FALSE(Parse({}).connectionGiven);
+    // A file manager passes the recording alone.
+    const CommandLine file = Parse({"/data/Line 1.heq"});
+    EXPECT_TRUE(file.error.isEmpty()) << file.error.toStdString();
+    EXPECT_EQ(file.recording, "/data/Line 1.heq");
+    EXPECT_FALSE(file.connectionGiven);
+
+    const CommandLine both = Parse({"3", "--view", "a.HEQ"});
+    EXPECT_TRUE(both.error.isEmpty());
+    EXPECT_TRUE(both.connectionGiven);
+    EXPECT_EQ(both.connectionCode, 3);
+    EXPECT_EQ(both.recording, "a.HEQ");
+    EXPECT_EQ(Parse({"--view=a.heq", "a.heq"}).recording, "a.heq"); // the same file twice
+    EXPECT_TRUE(Parse({"a.heq", "--view", "b.heq"}).error.contains("one recording at a time"));
+    EXPECT_FALSE(Parse({"--view="}).error.isEmpty());
 }

@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QSettings>
 #include <QTabWidget>
 #include <QTcpServer>
 
@@ -94,7 +95,7 @@ TEST(MainWindow, CannotBeMadeSmallerThanItsFirstSize) {
     EXPECT_GE(w.height(), expected.height());
 }
 
-TEST(MainWindow, FirstArgumentHoldsOnlyWithoutSettingsFile) {
+TEST(MainWindow, FirstArgumentAndStoredConnection) {
     {
         testsupport::TempRoot root;
         ProgramRig rig(Line({"3"}));
@@ -107,9 +108,10 @@ TEST(MainWindow, FirstArgumentHoldsOnlyWithoutSettingsFile) {
         EXPECT_EQ(rig.main().settings().connectionCode, 99);
     }
     {
+        // Without an argument the stored connection is used.
         testsupport::TempRoot root;
         WriteSettingsFile("[Settings]\nConnection=3\nIPAddress=10.1.2.3\n");
-        ProgramRig rig(Line({"3"}));
+        ProgramRig rig;
         EXPECT_EQ(rig.main().settings().connectionCode, 200);
         EXPECT_EQ(rig.main().settings().ipAddress, "10.1.2.3");
         EXPECT_EQ(rig.main().statusStrip()->portPictureIndex(), 9);
@@ -125,6 +127,75 @@ TEST(MainWindow, FirstArgumentHoldsOnlyWithoutSettingsFile) {
         ProgramRig rig(Line({"--address", "127.0.0.1:4100"}));
         EXPECT_EQ(rig.main().settings().ipAddress, "127.0.0.1:4100");
     }
+}
+
+namespace {
+
+// Closes the window as the operator does, which saves the settings.
+void CloseWindow(ProgramRig& rig) {
+    QGuiApplication::setQuitOnLastWindowClosed(false);
+    rig.main().show();
+    rig.main().close();
+}
+
+QVariant StoredSetting(const char* key) {
+    QSettings ini(QString::fromStdString(Settings::FilePath()), QSettings::IniFormat);
+    return ini.value(QStringLiteral("Settings/") + key);
+}
+
+} // namespace
+
+// What the command line names holds for that launch and is never saved:
+// the file keeps the connection and address chosen in the dialog.
+TEST(MainWindow, CommandLineValuesHoldForThatLaunchOnly) {
+    {
+        // "pylorix 3" twice: the first close must not turn the second
+        // launch into USB.
+        testsupport::TempRoot root;
+        {
+            ProgramRig first(Line({"3"}));
+            EXPECT_EQ(first.main().settings().connectionCode, 3);
+            CloseWindow(first);
+        }
+        ASSERT_TRUE(std::filesystem::exists(Settings::FilePath()));
+        ProgramRig second(Line({"3"}));
+        EXPECT_EQ(second.main().settings().connectionCode, 3);
+        EXPECT_EQ(second.main().statusStrip()->portPictureIndex(), 4);
+    }
+    {
+        // A serial port for one launch over a stored Wi-Fi choice: the
+        // choice is still there for the next launch.
+        testsupport::TempRoot root;
+        WriteSettingsFile("[Settings]\nConnection=4\nIPAddress=10.1.2.3\n");
+        {
+            ProgramRig rig(Line({"3", "--address", "127.0.0.1:4100"}));
+            EXPECT_EQ(rig.main().settings().connectionCode, 3);
+            EXPECT_EQ(rig.main().settings().ipAddress, "127.0.0.1:4100");
+            CloseWindow(rig);
+        }
+        EXPECT_EQ(StoredSetting("Connection").toInt(), 4);
+        EXPECT_EQ(StoredSetting("IPAddress").toString(), "10.1.2.3");
+        ProgramRig next;
+        EXPECT_EQ(next.main().settings().connectionCode, 200);
+        EXPECT_EQ(next.main().settings().ipAddress, "10.1.2.3");
+    }
+}
+
+// The dialog shows the stored item while a launch's serial port is in
+// force: choosing that same item is still a change of link.
+TEST(MainWindow, ChoosingTheShownItemReplacesTheLaunchConnection) {
+    testsupport::TempRoot root;
+    ProgramRig rig(Line({"3"}));
+    MainWindow& w = rig.main();
+    w.show();
+    ASSERT_EQ(rig.program.settingsDialog.ConnectionIndex(), 0);
+    rig.Find<QPushButton>("SettingsSpdBtn")->click();
+    rig.program.settingsDialog.findChild<QRadioButton*>("ConnectionItem0")->click();
+    rig.program.settingsDialog.findChild<QPushButton*>("BitBtn1")->click();
+    EXPECT_EQ(w.settings().connectionCode, 99);
+    EXPECT_EQ(w.Status(), "Resetting...");
+    EXPECT_TRUE(w.SessionTimerEnabled());
+    w.SetSessionTimerEnabled(false);
 }
 
 TEST(MainWindow, StoredRhoOnlyShowsTheWarningLabel) {
@@ -245,6 +316,51 @@ TEST(MainWindow, ViewFileReplaysTheSample) {
     EXPECT_EQ(w.SequenceProgressBar()->Position(), w.SequenceProgressBar()->Maximum());
     EXPECT_GT(w.colorScale().distributionValues.size(), 0u);
     w.SetSessionTimerEnabled(false);
+}
+
+// "pylorix FILE.heq", "pylorix --view FILE.heq" and a file manager's open:
+// the recording is shown in the window once it is up, as "View file" does.
+TEST(MainWindow, RecordingNamedOnTheCommandLineIsShown) {
+    testsupport::TempRoot root;
+    const std::filesystem::path demo = std::filesystem::path(PYLORIX_SOURCE_DIR) / "data/demo";
+    if (!std::filesystem::exists(demo / "Pylorix - DEMO.heq"))
+        GTEST_SKIP() << "no sample acquisition in this tree";
+    const std::filesystem::path folder = std::filesystem::path(root.path()) / "field day";
+    std::filesystem::create_directories(folder);
+    for (const char* ext : {".heq", ".bin"})
+        std::filesystem::copy_file(demo / (std::string("Pylorix - DEMO") + ext),
+                                   folder / (std::string("Line 1") + ext));
+    const QString heq = QString::fromStdString((folder / "Line 1.heq").string());
+    auto waitUntilIdle = [](ProgramRig& rig) {
+        QElapsedTimer t;
+        t.start();
+        while (!rig.main().SessionTimerEnabled() && t.elapsed() < 60000)
+            QApplication::processEvents(QEventLoop::AllEvents, 50);
+    };
+
+    for (const QStringList& args : {QStringList{heq}, QStringList{"--view", heq}}) {
+        ProgramRig rig(Line(args));
+        MainWindow& w = rig.main();
+        rig.program.Show();
+        EXPECT_EQ(w.Status(), ""); // not before the event loop runs
+        waitUntilIdle(rig);
+        EXPECT_TRUE(rig.hooks.messages.empty()) << rig.hooks.messages.front();
+        EXPECT_EQ(w.Status(), "Sequence simulation completed !  ");
+        EXPECT_GT(w.colorScale().distributionValues.size(), 0u);
+        EXPECT_TRUE(
+            rig.program.settingsDialog.findChild<QPushButton*>("ViewFileBitBtn")->isEnabled());
+        w.SetSessionTimerEnabled(false);
+    }
+
+    // A recording that is not there says so, and the window goes on to its
+    // link.
+    ProgramRig missing(Line({QString::fromStdString((folder / "Line 2.heq").string())}));
+    missing.program.Show();
+    waitUntilIdle(missing);
+    ASSERT_EQ(missing.hooks.messages.size(), 1u);
+    EXPECT_NE(missing.hooks.messages[0].find("Line 2.heq"), std::string::npos)
+        << missing.hooks.messages[0];
+    missing.main().SetSessionTimerEnabled(false);
 }
 
 TEST(MainWindow, HelpOpensTheManualAtTheDialogsTopic) {

@@ -204,3 +204,32 @@ TEST(SettingsStore, FolderAndFileFailuresGiveTheirMessages) {
     EXPECT_FALSE(s.SaveSettings(&message));
     EXPECT_EQ(message, "Can't save INI file !");
 }
+
+// A one-off address (the command line's) is in force for the launch but
+// never replaces the stored one; an address the operator settles is kept.
+TEST(SettingsStore, LaunchAddressIsNeverStored) {
+    TempRoot root;
+    auto launched = [] {
+        WriteIni("Connection=4\nIPAddress=10.1.2.3\n");
+        Settings s;
+        s.LoadSettings();
+        s.UseAddressForThisLaunch("127.0.0.1:4100");
+        return s;
+    };
+    Settings s = launched();
+    EXPECT_EQ(s.ipAddress, "127.0.0.1:4100");
+    // USB and a cancelled address box leave it a launch's own.
+    EXPECT_TRUE(s.SelectConnection(kItemUsb, true, nullptr));
+    EXPECT_TRUE(s.SelectConnection(kItemWifiClient, true, [](std::string&) { return false; }));
+    EXPECT_EQ(Stored("IPAddress").toString(), "10.1.2.3");
+    EXPECT_EQ(s.ipAddress, "127.0.0.1:4100");
+    // Confirmed in the dialog, even unchanged, it becomes the operator's.
+    EXPECT_TRUE(s.SelectConnection(kItemWifiClient, true, [](std::string&) { return true; }));
+    EXPECT_EQ(Stored("IPAddress").toString(), "127.0.0.1:4100");
+
+    // Another address typed at a session's start is kept as typed.
+    Settings typed = launched();
+    typed.ipAddress = "10.9.9.9";
+    ASSERT_TRUE(typed.SaveSettings());
+    EXPECT_EQ(Stored("IPAddress").toString(), "10.9.9.9");
+}

@@ -13,6 +13,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <optional>
 
 #ifdef _WIN32
 #include <io.h>
@@ -29,6 +30,10 @@ volatile std::sig_atomic_t interrupted = 0;
 void OnSignal(int) {
     interrupted = 1;
 }
+
+// Exit codes that are not a run's result.
+constexpr int kExitBadOption = 2;
+constexpr int kExitReplayFileUnusable = 3;
 
 // 0 for a completed run; otherwise 100 + the result's magnitude, so that a
 // script can tell "link lost" (101) from "file error" (115).
@@ -48,7 +53,27 @@ const char* const kDescription =
     "Exit status: 0 when every run completed; otherwise 100 + the last result's\n"
     "code: 101 link lost, 102 header error, 103 node-set error, 104 quadripole-set\n"
     "error, 105 link fault while the header or sets came, 110 file mismatch, 115\n"
-    "file error, 120 closing; 2 for a bad option or an address that cannot be meant.";
+    "file error, 120 closing; 2 for a bad option (an unknown option, a value that\n"
+    "cannot be used) or an address that cannot be meant; 3 when the recording to\n"
+    "replay (its .heq or the .bin beside it) is missing, cannot be read or is not\n"
+    "a recording.";
+
+// What is wrong with the command line, then the usage; the exit code of a
+// bad option.
+int BadOption(const QCommandLineParser& parser, const QString& what) {
+    std::fprintf(stderr, "pylorix-record: %s\n\n%s", what.toLocal8Bit().constData(),
+                 parser.helpText().toLocal8Bit().constData());
+    return kExitBadOption;
+}
+
+// A whole number from `lowest`, or nothing.
+std::optional<int> WholeNumber(const QString& text, int lowest) {
+    bool ok = false;
+    const int value = text.trimmed().toInt(&ok);
+    if (!ok || value < lowest)
+        return std::nullopt;
+    return value;
+}
 
 } // namespace
 
@@ -59,8 +84,6 @@ int main(int argc, char** argv) {
 
     QCommandLineParser parser;
     parser.setApplicationDescription(kDescription);
-    parser.addHelpOption();
-    parser.addVersionOption();
     const QCommandLineOption connection(
         "connection",
         "99 USB, 100 TCP/IP (WiConnect), 200 TCP/IP (Wi-Fi instrument), N (from 1) serial port N.",
@@ -84,40 +107,74 @@ int main(int argc, char** argv) {
                                       "FILE.heq");
     parser.addOptions({connection, address, serialDevice, usbId, dataRoot, rhoOnly, noCrc, gaps,
                        runs, yes, view, simulate});
-    parser.process(app);
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption = parser.addVersionOption();
+
+    // Every option is checked before anything is opened or read: a value
+    // that cannot be meant ends here, with exit status 2, rather than
+    // running as something else (for ever, or on a port that cannot exist).
+    if (!parser.parse(QCoreApplication::arguments()))
+        return BadOption(parser, parser.errorText());
+    if (parser.isSet(helpOption))
+        parser.showHelp(0);
+    if (parser.isSet(versionOption))
+        parser.showVersion();
+    if (!parser.positionalArguments().isEmpty())
+        return BadOption(
+            parser,
+            QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().front()));
+
+    std::optional<int> connectionCode;
+    if (parser.isSet(connection)) {
+        const QString text = parser.value(connection);
+        bool ok = false;
+        connectionCode = text.trimmed().toInt(&ok);
+        if (!ok)
+            return BadOption(parser,
+                             QStringLiteral("--connection needs a number, not \"%1\"").arg(text));
+        // 0 and below name no link: taking them would open a serial port
+        // that cannot exist and wait on it for ever.
+        if (*connectionCode <= 0)
+            return BadOption(parser, QStringLiteral("--connection %1 is not valid: use 99 (USB), "
+                                                    "100 or 200 (TCP/IP), or a serial port "
+                                                    "number from 1")
+                                         .arg(*connectionCode));
+    }
+    // Without --runs the recorder keeps waiting; a count that is not a
+    // whole number from 1 is a mistake, not a wish to wait for ever.
+    int maxRuns = 0;
+    if (parser.isSet(runs)) {
+        const std::optional<int> count = WholeNumber(parser.value(runs), 1);
+        if (!count)
+            return BadOption(parser, QStringLiteral("--runs needs a whole number from 1, not "
+                                                    "\"%1\"")
+                                         .arg(parser.value(runs)));
+        maxRuns = *count;
+    }
+    if (parser.isSet(view) && parser.isSet(simulate))
+        return BadOption(parser, QStringLiteral("--view and --simulate replay one recording: "
+                                                "give one of them"));
+    for (const QCommandLineOption* replay : {&view, &simulate}) {
+        if (parser.isSet(*replay) && parser.value(*replay).isEmpty())
+            return BadOption(parser, QStringLiteral("--%1 needs the recording's .heq file")
+                                         .arg(replay->names().front()));
+    }
+    LinkOptions linkOptions;
+    linkOptions.serialDevice = parser.value(serialDevice).toStdString();
+    for (const QString& id : parser.values(usbId)) {
+        const std::string error = ParseUsbIds(id.toStdString(), linkOptions.usbIds);
+        if (!error.empty())
+            return BadOption(parser, QStringLiteral("--usb-id: ") + QString::fromStdString(error));
+    }
 
     if (parser.isSet(dataRoot))
         qputenv("PYLORIX_ROOT", parser.value(dataRoot).toLocal8Bit());
 
     Settings settings;
     settings.LoadSettings();
-    if (parser.isSet(connection)) {
-        bool ok = false;
-        settings.connectionCode = parser.value(connection).toInt(&ok);
-        if (!ok) {
-            std::fprintf(stderr, "pylorix-record: --connection needs a number\n");
-            return 2;
-        }
-        // 0 and below name no link: taking them would open a serial port
-        // that cannot exist and wait on it for ever.
-        if (settings.connectionCode <= 0) {
-            std::fprintf(stderr,
-                         "pylorix-record: --connection %d is not valid: use 99 (USB), 100 or 200 "
-                         "(TCP/IP), or a serial port number from 1\n",
-                         settings.connectionCode);
-            return 2;
-        }
-    }
+    if (connectionCode)
+        settings.connectionCode = *connectionCode;
 
-    LinkOptions linkOptions;
-    linkOptions.serialDevice = parser.value(serialDevice).toStdString();
-    for (const QString& id : parser.values(usbId)) {
-        const std::string error = ParseUsbIds(id.toStdString(), linkOptions.usbIds);
-        if (!error.empty()) {
-            std::fprintf(stderr, "pylorix-record: --usb-id: %s\n", error.c_str());
-            return 2;
-        }
-    }
     // A stored list the recorder cannot read in full is used for what it
     // can read; saying so beats a silent prompt for a cable.
     const std::string storedError = ParseUsbIds(settings.usbIds, linkOptions.usbIds);
@@ -127,7 +184,7 @@ int main(int argc, char** argv) {
     SetDefaultLinkOptions(linkOptions);
 
     if (parser.isSet(address))
-        settings.ipAddress = parser.value(address).toStdString();
+        settings.UseAddressForThisLaunch(parser.value(address).toStdString());
     if (parser.isSet(rhoOnly))
         settings.rhoOnly = true;
     if (parser.isSet(noCrc))
@@ -156,15 +213,19 @@ int main(int argc, char** argv) {
         int64_t records = 0;
         for (const BatchInfo& b : console.batches)
             records += b.batchRecords;
+        // A file that cannot be used is not a run's result: the engine has
+        // said which file and why, and nothing was replayed.
+        const char* unusable = result == kReplayHeqUnusable   ? ".heq unusable"
+                               : result == kReplayBinUnusable ? ".bin unusable"
+                                                              : nullptr;
         std::printf("Replayed %s: %zu batches, %lld records, %s\n", file.c_str(),
                     console.batches.size(), static_cast<long long>(records),
-                    result < -100 ? "files missing" : RunResultName(result).c_str());
+                    unusable ? unusable : RunResultName(result).c_str());
         SetUiHooks(nullptr);
-        return result < -100 ? 2 : ExitCodeFor(result);
+        return unusable ? kExitReplayFileUnusable : ExitCodeFor(result);
     }
 
-    if (parser.isSet(runs))
-        engine.maxRuns = parser.value(runs).toInt();
+    engine.maxRuns = maxRuns;
 
     // Said now, not after the instrument's Start: no Start is acknowledged
     // while the files cannot be written.
@@ -213,7 +274,7 @@ int main(int argc, char** argv) {
     app.exec();
     SetUiHooks(nullptr);
     if (cannotConnect)
-        return 2;
+        return kExitBadOption;
     if (engine.runsDone == 0)
         return interrupted ? ExitCodeFor(RunClosing) : ExitCodeFor(RunLinkLost);
     return ExitCodeFor(engine.lastResult);
