@@ -27,16 +27,6 @@ constexpr const char* kSampleBase = "Pylorix - DEMO";
 constexpr int64_t kNumberSpan = 65536;
 constexpr int64_t kLongestSkip = kNumberSpan / 2;
 
-// File names are UTF-8 text throughout the program.
-fs::path PathOf(const std::string& text) {
-    return fs::path(std::u8string(text.begin(), text.end()));
-}
-
-std::string TextOf(const fs::path& path) {
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
-
 bool EnsureFolder(const fs::path& folder, SessionView& view) {
     const FileStatus status = CreateFolderOneLevel(folder);
     if (!status)
@@ -77,8 +67,8 @@ std::string RecordingEndedText(int64_t reached, int64_t total) {
 }
 
 std::string SessionEngine::RecordedDataFileName(const std::string& heq) {
-    fs::path path = PathOf(heq);
-    const std::string extension = TextOf(path.extension());
+    fs::path path = PathFromUtf8(heq);
+    const std::string extension = PathToUtf8(path.extension());
     // ".bin" with each letter in the case of the same letter of ".heq".
     std::string matching = ".bin";
     if (extension.size() == matching.size()) {
@@ -99,12 +89,12 @@ std::string SessionEngine::RecordedDataFileName(const std::string& heq) {
     }
     std::error_code ec;
     for (const std::string& candidate : candidates) {
-        path.replace_extension(PathOf(candidate));
+        path.replace_extension(PathFromUtf8(candidate));
         if (fs::exists(path, ec))
-            return TextOf(path);
+            return PathToUtf8(path);
     }
-    path.replace_extension(PathOf(matching));
-    return TextOf(path);
+    path.replace_extension(PathFromUtf8(matching));
+    return PathToUtf8(path);
 }
 
 void SessionEngine::OpenRecordedAcquisition(bool viewOnly) {
@@ -131,11 +121,11 @@ int SessionEngine::ReplayFile(const std::string& heq, bool viewOnly) {
     heqFileName = heq;
     binFileName = RecordedDataFileName(heq);
     std::error_code ec;
-    if (!fs::exists(PathOf(heqFileName), ec)) {
+    if (!fs::exists(PathFromUtf8(heqFileName), ec)) {
         view_.ShowError("Can't open \"" + heqFileName + "\"");
         return kReplayHeqUnusable;
     }
-    if (!fs::exists(PathOf(binFileName), ec)) {
+    if (!fs::exists(PathFromUtf8(binFileName), ec)) {
         view_.ShowError("Can't open \"" + binFileName + "\"");
         return kReplayBinUnusable;
     }

@@ -373,9 +373,7 @@ bool SessionEngine::DataFolderWritable(std::string& reason) {
     fs::remove(probe, ec);
     if (failure.empty())
         return true;
-    const std::u8string folderText = DataFolder().u8string();
-    reason = "Can't write in the data folder \"" +
-             std::string(folderText.begin(), folderText.end()) + "\": " + failure;
+    reason = "Can't write in the data folder \"" + PathToUtf8(DataFolder()) + "\": " + failure;
     return false;
 }
 

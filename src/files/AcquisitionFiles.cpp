@@ -24,6 +24,15 @@
 
 namespace fs = std::filesystem;
 
+fs::path PathFromUtf8(const std::string& text) {
+    return fs::path(std::u8string(text.begin(), text.end()));
+}
+
+std::string PathToUtf8(const fs::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
 namespace {
 
 constexpr size_t kHeqWordOffset = 0;
@@ -44,19 +53,9 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-// File names are UTF-8 text throughout the program.
-fs::path PathOf(const std::string& text) {
-    return fs::path(std::u8string(text.begin(), text.end()));
-}
-
-std::string TextOf(const fs::path& path) {
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
-
 FilePtr OpenFile(const std::string& path, const char* mode) {
 #ifdef _WIN32
-    std::wstring wpath = PathOf(path).wstring();
+    std::wstring wpath = PathFromUtf8(path).wstring();
     std::wstring wmode(mode, mode + std::strlen(mode));
     return FilePtr(_wfopen(wpath.c_str(), wmode.c_str()));
 #else
@@ -91,12 +90,12 @@ FileStatus CreateFailure(const std::string& path, int error = errno) {
 bool Exists(const std::string& path) {
     std::error_code ec;
     // A name that cannot even be looked at (type "none") is not taken as free.
-    return fs::symlink_status(PathOf(path), ec).type() != fs::file_type::not_found;
+    return fs::symlink_status(PathFromUtf8(path), ec).type() != fs::file_type::not_found;
 }
 
 void RemoveQuietly(const std::string& path) {
     std::error_code ec;
-    fs::remove(PathOf(path), ec);
+    fs::remove(PathFromUtf8(path), ec);
 }
 
 // ---- the write budget (test hook) ----
@@ -189,7 +188,7 @@ bool FlushToDisk(std::FILE* file) {
 bool RenameNoReplace(const std::string& from, const std::string& to) {
 #ifdef _WIN32
     // MoveFileExW without MOVEFILE_REPLACE_EXISTING never replaces.
-    if (MoveFileExW(PathOf(from).wstring().c_str(), PathOf(to).wstring().c_str(), 0))
+    if (MoveFileExW(PathFromUtf8(from).wstring().c_str(), PathFromUtf8(to).wstring().c_str(), 0))
         return true;
     errno = GetLastError() == ERROR_ALREADY_EXISTS || GetLastError() == ERROR_FILE_EXISTS ? EEXIST
                                                                                           : EACCES;
@@ -243,7 +242,7 @@ public:
             done = TruncateOpenFile(file_.get(), sizeBefore_);
         } else {
             std::error_code ec;
-            fs::resize_file(PathOf(path_), uintmax_t(sizeBefore_), ec);
+            fs::resize_file(PathFromUtf8(path_), uintmax_t(sizeBefore_), ec);
             done = !ec;
         }
         if (!done)
@@ -406,8 +405,8 @@ AcquisitionFileNames MakeAcquisitionFileNames(const fs::path& folder, const std:
     const std::string base = AcquisitionBaseName(t, acquisitionName);
     AcquisitionFileNames names;
     for (int n = 1; n <= kMostCandidates; ++n) {
-        const std::string stem =
-            TextOf(folder / PathOf(n == 1 ? base : base + " (" + std::to_string(n) + ")"));
+        const std::string stem = PathToUtf8(
+            folder / PathFromUtf8(n == 1 ? base : base + " (" + std::to_string(n) + ")"));
         names = {stem + ".bin", stem + ".heq", stem + ".rpp"};
         if (!Exists(names.bin) && !Exists(names.heq) && !Exists(names.rpp) &&
             !Exists(HeqTemporaryName(names.heq)))
@@ -421,7 +420,7 @@ FileStatus RemoveAcquisitionFiles(const AcquisitionFileNames& names) {
         if (path->empty())
             continue;
         std::error_code ec;
-        const uintmax_t size = fs::file_size(PathOf(*path), ec);
+        const uintmax_t size = fs::file_size(PathFromUtf8(*path), ec);
         const uintmax_t empty = path == &names.bin ? kBinHeaderSize : 0;
         if (!ec && size > empty)
             return FileStatus::Fail("\"" + *path + "\" holds records: the run's files are kept.");
@@ -432,7 +431,7 @@ FileStatus RemoveAcquisitionFiles(const AcquisitionFileNames& names) {
         if (path->empty())
             continue;
         std::error_code ec;
-        fs::remove(PathOf(*path), ec);
+        fs::remove(PathFromUtf8(*path), ec);
         if (ec)
             failures += (failures.empty() ? "" : "\n") + std::string("Can't remove file \"") +
                         *path + "\": " + ec.message();

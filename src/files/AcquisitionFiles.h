@@ -42,6 +42,11 @@ struct FileStatus {
 // followed by \Varmex\; elsewhere $HOME/Varmex/.
 std::filesystem::path DataRoot();
 // The root followed by "Pylorix Data".
+// File names are UTF-8 text throughout the program; these convert between
+// that text and a path on every system.
+std::filesystem::path PathFromUtf8(const std::string& text);
+std::string PathToUtf8(const std::filesystem::path& path);
+
 std::filesystem::path DataFolder();
 
 // Creates the root and the data folder when missing (one level each). The

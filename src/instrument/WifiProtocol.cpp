@@ -19,15 +19,6 @@ constexpr int kCheckRunTimeoutMs = 80000;
 constexpr int kRecordAttempts = 3;
 constexpr int kCheckWordTimeoutMs = 1000;
 
-fs::path PathFromUtf8(const std::string& text) {
-    return fs::path(std::u8string(text.begin(), text.end()));
-}
-
-std::string PathToUtf8(const fs::path& path) {
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
-
 std::string RppName(const std::string& binFileName) {
     return PathToUtf8(PathFromUtf8(binFileName).replace_extension(".rpp"));
 }

@@ -262,11 +262,6 @@ int TcpLink::ReadBufferTimed(uint8_t* buf, int count, int timeoutMs) {
             break;
         AwaitInput(int(std::min<int64_t>(left + 1, kWakeSliceMs)));
     }
-    // After a disconnect only bytes already received count.
-    if (got < count && socket_->bytesAvailable() > 0) {
-        const int64_t n = std::min<int64_t>(socket_->bytesAvailable(), count - got);
-        got += int(std::max<qint64>(0, socket_->read(reinterpret_cast<char*>(buf) + got, n)));
-    }
     return got;
 }
 

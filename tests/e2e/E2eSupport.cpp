@@ -15,17 +15,29 @@
 
 namespace e2e {
 
-std::vector<TruthRow> ReadTruth(const std::string& path) {
-    std::vector<TruthRow> rows;
+namespace {
+
+// The cells of every line of a CSV file after its header line.
+std::vector<std::vector<std::string>> ReadCsvRows(const std::string& path) {
+    std::vector<std::vector<std::string>> rows;
     std::ifstream in(path);
     std::string line;
     std::getline(in, line); // header
     while (std::getline(in, line)) {
-        std::vector<std::string> f;
+        std::vector<std::string>& f = rows.emplace_back();
         std::stringstream ss(line);
         std::string cell;
         while (std::getline(ss, cell, ','))
             f.push_back(cell);
+    }
+    return rows;
+}
+
+} // namespace
+
+std::vector<TruthRow> ReadTruth(const std::string& path) {
+    std::vector<TruthRow> rows;
+    for (const std::vector<std::string>& f : ReadCsvRows(path)) {
         if (f.size() < 25)
             continue;
         TruthRow r;
@@ -54,15 +66,7 @@ std::vector<TruthRow> ReadTruth(const std::string& path) {
 
 std::vector<EventRow> ReadEvents(const std::string& path) {
     std::vector<EventRow> rows;
-    std::ifstream in(path);
-    std::string line;
-    std::getline(in, line); // header
-    while (std::getline(in, line)) {
-        std::vector<std::string> f;
-        std::stringstream ss(line);
-        std::string cell;
-        while (std::getline(ss, cell, ','))
-            f.push_back(cell);
+    for (const std::vector<std::string>& f : ReadCsvRows(path)) {
         if (f.size() == 3)
             rows.push_back(EventRow{std::stoi(f[0]), std::stoi(f[1]), f[2]});
     }
