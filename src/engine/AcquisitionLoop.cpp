@@ -4,8 +4,12 @@
 #include "engine/SessionEngine.h"
 
 #include "engine/Quietly.h"
+#include "export/InversionExport.h"
 
+#include <cctype>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 
 void SessionEngine::SetMainProgressMaximum(int maximum) {
     if (ProgressBar* bar = view_.MainProgressBar())
@@ -33,6 +37,15 @@ int SessionEngine::RunAcquisition(bool viewOnly) {
             Quietly([&] { view_.ShowError(removed.message); });
         runFilesCreated_ = false;
     }
+    if (batchesDone > 0 && quality_.measuredCount() > 0) {
+        if (runFilesCreated_ && !replayMode)
+            WriteQualityFile();
+        Quietly([&] { view_.ShowQualitySummary(quality_); });
+    }
+    // Whatever the result: a run cut short is still worth inverting, and
+    // its files are whole between batches.
+    if (runFilesCreated_ && !replayMode)
+        ExportAfterRun();
     if (result == RunFileError && !replayMode)
         QuietenInstrument();
     // Closing the window closes the link under the loop: that is the
@@ -40,6 +53,85 @@ int SessionEngine::RunAcquisition(bool viewOnly) {
     if (closing && result == RunLinkLost)
         return RunClosing;
     return result;
+}
+
+void SessionEngine::ExportAfterRun() {
+    std::vector<ExportFormat> formats;
+    const std::string wrong = ParseExportFormats(settings_.exportAfterRun, formats);
+    if (formats.empty() && wrong.empty())
+        return;
+    std::string text;
+    bool ok = false;
+    if (!wrong.empty()) {
+        text = wrong;
+    } else {
+        try {
+            ExportOptions options;
+            options.limits = QualityLimitsFromSettings();
+            options.leaveOutFlagged = settings_.exportLeaveOutFlagged;
+            const ExportReport report = ExportAcquisition(heqFileName, formats, {}, options);
+            text = report.Describe();
+            ok = report.Ok();
+        } catch (const std::exception& e) {
+            text = e.what();
+        }
+    }
+    if (!ok)
+        text = "The acquisition was recorded, but its export failed:\n" + text;
+    Quietly([&] { view_.ShowExportReport(text, ok); });
+}
+
+std::string SessionEngine::QualityFileName(const std::string& binFileName) {
+    std::string base = binFileName;
+    if (base.size() >= 4) {
+        std::string tail = base.substr(base.size() - 4);
+        for (char& c : tail)
+            c = char(std::tolower(static_cast<unsigned char>(c)));
+        if (tail == ".bin")
+            base.resize(base.size() - 4);
+    }
+    return base + ".qc.csv";
+}
+
+QualityLimits SessionEngine::QualityLimitsFromSettings() const {
+    QualityLimits limits;
+    limits.maxQ = settings_.qcMaxQ;
+    limits.minCurrentMa = settings_.qcMinCurrentMa;
+    limits.minPotentialMv = settings_.qcMinPotentialMv;
+    limits.outlierMads = settings_.qcOutlierMads;
+    limits.reciprocalError = settings_.qcReciprocalErrorPercent / 100.0f;
+    return limits;
+}
+
+void SessionEngine::WriteQualityFile() {
+    // A sidecar, never part of the acquisition: written whole under a
+    // temporary name and renamed, so a full disk leaves the last whole one.
+    const std::string path = QualityFileName(binFileName);
+    const std::filesystem::path target = PathFromUtf8(path);
+    std::filesystem::path part = target;
+    part += ".part";
+    std::string reason;
+    {
+        std::ofstream out(part, std::ios::binary | std::ios::trunc);
+        const std::string text = quality_.SidecarCsv();
+        out.write(text.data(), std::streamsize(text.size()));
+        out.flush();
+        if (!out)
+            reason = "the disk refused the data";
+    }
+    std::error_code error;
+    if (reason.empty()) {
+        std::filesystem::rename(part, target, error);
+        if (error)
+            reason = error.message();
+    }
+    if (!reason.empty()) {
+        std::filesystem::remove(part, error);
+        Quietly([&] {
+            view_.ShowError("The acquisition was recorded, but its quality file " + path +
+                            " could not be written: " + reason);
+        });
+    }
 }
 
 int SessionEngine::RunAcquisitionSteps(bool viewOnly) {
@@ -229,6 +321,7 @@ int SessionEngine::RunStartLive() {
 void SessionEngine::Prepare(bool viewOnly) {
     (void)viewOnly;
     Quietly([&] {
+        quality_.Build(*device_, QualityLimitsFromSettings(), settings_.rhoOnly);
         view_.BuildSectionGeometry(settings_.showGapFillers);
         view_.SetupProgressView();
         view_.ResetDistributionChart();

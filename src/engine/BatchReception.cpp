@@ -238,6 +238,10 @@ int SessionEngine::CompleteBatch(bool viewOnly) {
                 }
                 ShowEstimate();
                 ++batchesDone;
+                // Judged before the displays draw, so that they mark this
+                // batch's flags with it.
+                if (device_->movingArrayMode == 0)
+                    quality_.AddRecords(batch, table, batchRecords);
                 if (device_->movingArrayMode == 0)
                     view_.PlotSectionData(batch, table, batchRecords, settings_.showGapFillers,
                                           !viewOnly);
@@ -248,6 +252,8 @@ int SessionEngine::CompleteBatch(bool viewOnly) {
                     view_.ComputeColorRange(1);
                 view_.SetQuadripoleText(
                     QuadripoleRangeText(done - batchRecords + 1, done, quadripoleCount));
+                if (device_->movingArrayMode == 0)
+                    view_.ShowQuality(quality_);
             }
         }
         if (ProgressBar* bar = view_.SequenceProgressBar())

@@ -9,6 +9,7 @@
 #include "files/AcquisitionFiles.h"
 #include "instrument/Instrument.h"
 #include "link/Link.h"
+#include "quality/QualityControl.h"
 #include "settings/Settings.h"
 
 #include <functional>
@@ -98,6 +99,17 @@ public:
     // The battery query of the live panel (command 45) on the open link.
     bool QueryBattery(BatteryState& state);
 
+    // The ".heq" of the acquisition on screen: the live run's (its ".bin"
+    // holds what has been recorded so far) or the recording replayed; empty
+    // before the first. A rho-only run names files it never wrote.
+    const std::string& ShownAcquisition() const { return heqFileName; }
+
+    // The live quality checks of the acquisition on screen, fed with every
+    // batch; a live run writes its flagged measurements beside its ".bin"
+    // as "NAME.qc.csv" when it ends.
+    const QualityControl& Quality() const { return quality_; }
+    static std::string QualityFileName(const std::string& binFileName);
+
     // ---- state (read by the window and the tests) --------------------------
     Link* CurrentLink() const { return link_.get(); }
     Instrument& Device() { return *device_; }
@@ -163,6 +175,7 @@ private:
     // The files of the current run, once created.
     AcquisitionFileNames runFiles_;
     bool runFilesCreated_ = false;
+    QualityControl quality_;
     // Records of the batch being read that arrived whole, and whether the
     // link was lost after them.
     bool linkLostAfterBatch_ = false;
@@ -186,6 +199,10 @@ private:
     // next wait for Start does not read the stream as a new Start.
     void QuietenInstrument();
     void SetRunControlsEnabled(bool enabled);
+    // The export the settings ask for after a live run, beside its files.
+    void ExportAfterRun();
+    void WriteQualityFile();
+    QualityLimits QualityLimitsFromSettings() const;
 
     int RunAcquisitionSteps(bool viewOnly);
     int RunStartLive();

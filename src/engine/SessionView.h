@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+class QualityControl;
+
 enum class RunButton { Stop, Pause, ReStart, Reset };
 
 // What one completed batch looked like, for views that log or test.
@@ -100,4 +102,16 @@ public:
     virtual void BatchCompleted(const BatchInfo&) {}
     virtual void RunStarted(const std::string& /*binFileName*/) {}
     virtual void RunFinished(int /*result*/) {}
+    // The export the settings ask for after each acquisition has run: what
+    // it wrote and left out, ready to show. A failed export is no failed
+    // run (the acquisition files are whole either way), but the operator
+    // must hear of it: by default it becomes an error box.
+    // The live quality checks after each batch (the model already holds
+    // the batch), and their summary when a run ends.
+    virtual void ShowQuality(const QualityControl&) {}
+    virtual void ShowQualitySummary(const QualityControl&) {}
+    virtual void ShowExportReport(const std::string& text, bool ok) {
+        if (!ok)
+            ShowError(text);
+    }
 };

@@ -14,7 +14,10 @@
 #include <vector>
 
 #ifdef _WIN32
+#include <fcntl.h>
 #include <io.h>
+#include <share.h>
+#include <sys/stat.h>
 #include <windows.h>
 #else
 #include <fcntl.h>
@@ -66,7 +69,24 @@ FilePtr OpenFile(const std::string& path, const char* mode) {
 // Opens a new file for writing; fails when anything exists under the name
 // (a dangling link included), so that no recording is ever truncated.
 FilePtr CreateNewFile(const std::string& path) {
+#ifdef _WIN32
+    // The Windows C library ignores fopen's "x" and would truncate an
+    // existing recording: the exclusive creation is asked of the system.
+    const std::wstring wpath = PathFromUtf8(path).wstring();
+    const int fd = _wsopen(wpath.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _SH_DENYNO,
+                           _S_IREAD | _S_IWRITE);
+    if (fd < 0)
+        return nullptr;
+    std::FILE* file = _fdopen(fd, "wb");
+    if (!file) {
+        const int error = errno;
+        _close(fd);
+        errno = error;
+    }
+    return FilePtr(file);
+#else
     return OpenFile(path, "wbx");
+#endif
 }
 
 std::string SystemReason(int error = errno) {
@@ -327,13 +347,17 @@ int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
 // ---- folders and names -------------------------------------------------------
 
 fs::path DataRoot() {
-    if (const char* env = std::getenv("PYLORIX_ROOT"); env && *env)
-        return fs::path(env);
 #ifdef _WIN32
+    // The narrow environment is in the ANSI code page, which cannot hold
+    // every folder name: the wide one can.
+    if (const wchar_t* env = _wgetenv(L"PYLORIX_ROOT"); env && *env)
+        return fs::path(env);
     wchar_t buffer[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, buffer, MAX_PATH);
     return fs::path(buffer).root_name() / L"\\Varmex\\";
 #else
+    if (const char* env = std::getenv("PYLORIX_ROOT"); env && *env)
+        return fs::path(env);
     const char* home = std::getenv("HOME");
     return fs::path(home && *home ? home : ".") / "Varmex";
 #endif
@@ -351,7 +375,7 @@ FileStatus CreateFolderOneLevel(const fs::path& folder, const std::string& shown
     // not something to paper over by creating a tree somewhere unexpected.
     if (!fs::create_directory(folder, ec) && !fs::is_directory(folder, ec))
         return FileStatus::Fail("Can't create directory \"" +
-                                (shown.empty() ? folder.string() : shown) + "\"");
+                                (shown.empty() ? PathToUtf8(folder) : shown) + "\"");
     return FileStatus::Ok();
 }
 
@@ -668,8 +692,15 @@ void BinFileReader::Close() {
 FileStatus BinFileReader::Open(const std::string& path) {
     Close();
     FilePtr file = OpenFile(path, "rb");
-    if (!file)
-        return FileStatus::Fail("Can't open file \"" + path + "\": " + SystemReason());
+    if (!file) {
+        int error = errno;
+        // Windows refuses a folder as "permission denied", which would send
+        // the operator looking for a rights problem.
+        std::error_code ec;
+        if (fs::is_directory(PathFromUtf8(path), ec))
+            error = EISDIR;
+        return FileStatus::Fail("Can't open file \"" + path + "\": " + SystemReason(error));
+    }
     uint8_t header[kBinHeaderSize];
     errno = 0;
     const size_t got = std::fread(header, 1, kBinHeaderSize, file.get());

@@ -13,6 +13,27 @@ float ComputeUnitFactor(float rhoMin, float rhoMax) {
     return 100.0f;
 }
 
+namespace {
+
+// The smallest of 1, 2, 2.5, 5 x 10^k that is at least `atLeast` (> 0).
+double ReadableStep(double atLeast) {
+    const double decade = std::pow(10.0, std::floor(std::log10(atLeast)));
+    for (double m : {1.0, 2.0, 2.5, 5.0}) {
+        if (m * decade >= atLeast * (1 - 1e-12))
+            return m * decade;
+    }
+    return 10 * decade;
+}
+
+// Bands of width `step` between the step multiples around [lo, hi].
+double BandsOver(double lo, double hi, double step) {
+    const double first = std::floor(lo / step);
+    const double last = std::max(std::ceil(hi / step), first + 1);
+    return last - first;
+}
+
+} // namespace
+
 ContourScale ComputeContourScale(ValueRange range) {
     double lo = range.lo;
     double hi = range.hi;
@@ -22,22 +43,37 @@ ContourScale ComputeContourScale(ValueRange range) {
         hi = (lo + hi) * 0.5 + 25;
         lo = hi - 50;
     }
+    if (!std::isfinite(lo) || !std::isfinite(hi))
+        return ContourScale{0, 50, 1};
+    lo = std::floor(lo);
+    hi = std::max(std::ceil(hi), lo);
+    double step = ReadableStep(std::max(1.0, (hi - lo) / kMaxContourBands));
+    // Widening the ends to step multiples can add a band: then the next
+    // readable step.
+    while (BandsOver(lo, hi, step) > kMaxContourBands)
+        step = ReadableStep(step * (1 + 1e-9));
     ContourScale s;
-    s.manualMinZ = std::floor(lo);
-    s.manualMaxZ = std::ceil(hi);
-    if (s.manualMaxZ < s.manualMinZ)
-        s.manualMaxZ = s.manualMinZ;
-    s.zAxisLine = std::floor((hi - lo) * 0.02 + 1);
-    if (!(s.zAxisLine >= 1))
-        s.zAxisLine = 1;
+    s.zAxisLine = step;
+    s.manualMinZ = std::floor(lo / step) * step;
+    s.manualMaxZ = s.manualMinZ + BandsOver(lo, hi, step) * step;
     return s;
 }
 
 int ContourBandCount(const ContourScale& scale) {
-    const double bands = std::ceil((scale.manualMaxZ - scale.manualMinZ) / scale.zAxisLine);
+    // Ends on step multiples: the quotient is whole up to rounding.
+    const double bands = std::ceil((scale.manualMaxZ - scale.manualMinZ) / scale.zAxisLine - 1e-9);
     if (!(bands >= 1))
         return 1;
     return static_cast<int>(std::min<double>(bands, kPaletteSize));
+}
+
+int BandColorIndex(int band, int bandCount) {
+    if (bandCount <= 1 || band <= 0)
+        return 0;
+    if (band >= bandCount - 1)
+        return kPaletteSize - 1;
+    const int last = bandCount - 1;
+    return (band * (kPaletteSize - 1) + last / 2) / last;
 }
 
 int ContourBand(double value, const ContourScale& scale) {
@@ -169,15 +205,20 @@ ValueRange ColorScale::FullRange() const {
             std::ceil(static_cast<double>(rhoMax) * f)};
 }
 
+ValueRange ColorScale::OptimizedRange() const {
+    const double f = UnitFactor();
+    if (optimizedFactor == static_cast<float>(f))
+        return {optimizedMin, optimizedMax};
+    return {optimizedMin * f / optimizedFactor, optimizedMax * f / optimizedFactor};
+}
+
 ValueRange ColorScale::CurrentRange() const {
     const double f = UnitFactor();
     switch (colorScaleMode) {
     case ColorScaleMode::Full:
         return FullRange();
     case ColorScaleMode::Optimized:
-        if (optimizedFactor == static_cast<float>(f))
-            return {optimizedMin, optimizedMax};
-        return {optimizedMin * f / optimizedFactor, optimizedMax * f / optimizedFactor};
+        return OptimizedRange();
     case ColorScaleMode::Manual:
         if (manualFactor == static_cast<float>(f))
             return {manualMin, manualMax};
@@ -197,7 +238,7 @@ ValueRange ColorScale::ChartRange() const {
         break;
     case ColorScaleMode::Manual:
         if (typedMin && typedMax)
-            r = {*typedMin, *typedMax};
+            r = {*typedMin * f / typedFactor, *typedMax * f / typedFactor};
         break;
     }
     return {std::trunc(r.lo) / f, std::trunc(r.hi) / f};
@@ -216,6 +257,12 @@ namespace {
 
 // Mean with the three previous values when smoothing, else restart the
 // history from this value.
+// A value in display units, rounded to single precision first: 1.15f
+// ohm.m is 114.99999761 ohm.cm in double and would floor to 114.
+double InUnit(double value, float factor) {
+    return static_cast<float>(value * factor);
+}
+
 float Smooth(std::array<float, 3>& h, float x, bool smooth) {
     if (!smooth) {
         h.fill(x);
@@ -261,45 +308,55 @@ ColorScale::OptimizedResult ColorScale::ComputeOptimizedRange(bool smooth) {
     const float centre = distributionValues[total / 2];
     const float ref = Smooth(medianHistory_, centre, smooth);
 
+    std::vector<float> sample(n);
     std::vector<float> p(n);
     const double s = n == total ? 1.0 : static_cast<double>(total - 1) / static_cast<double>(n - 1);
     for (size_t k = 0; k < n; ++k) {
         size_t index = k;
         if (n != total)
             index = std::min(total - 1, static_cast<size_t>(static_cast<double>(k) * s + 0.5));
-        const float sample = distributionValues[index];
-        p[k] = k < n / 2 ? ref / sample : sample / ref;
+        sample[k] = distributionValues[index];
+        p[k] = k < n / 2 ? ref / sample[k] : sample[k] / ref;
     }
 
     const double spread = PairAbsSumSorted(p.data(), n);
     const double mean = spread / (static_cast<double>(n) * static_cast<double>(n - 1));
 
+    // Each half looks for its cut on its own side of the median only, and
+    // in its own ratio. Windows reaching across the median mix ref / sample
+    // with sample / ref, which makes the middle of the distribution look
+    // steep as soon as a smoothed reference lags a drifting median, and
+    // could put the lower cut above the upper one.
+    const double r = ref;
+    auto below = [&](size_t k) { return r / sample[k]; };
+    auto above = [&](size_t k) { return sample[k] / r; };
     constexpr double kSlopeWeight = 0.41666666666666667;
-    double lo = static_cast<double>(ref) / p[0];
-    for (size_t k = 0; k < n / 2; ++k) {
-        const double slope =
-            ((static_cast<double>(p[k]) - p[k + 1]) + (static_cast<double>(p[k]) - p[k + 2]) +
-             (static_cast<double>(p[k + 1]) - p[k + 2])) *
-            kSlopeWeight;
+    const size_t middle = n / 2;
+    // The bounds are samples themselves, never a ratio turned back into a
+    // value: the round trip can land a whole number just below itself.
+    double lo = sample[0];
+    for (size_t k = 0; k + 2 < middle; ++k) {
+        const double slope = ((below(k) - below(k + 1)) + (below(k) - below(k + 2)) +
+                              (below(k + 1) - below(k + 2))) *
+                             kSlopeWeight;
         // The bound is the first sample after the steep stretch, so that an
         // outlier is left out of the range rather than becoming its end.
         if (slope >= mean)
-            lo = static_cast<double>(ref) / p[k + 1];
+            lo = sample[k + 1];
     }
-    double hi = static_cast<double>(p[n - 1]) * ref;
-    for (size_t k = n / 2; k < n; ++k) {
-        const double slope =
-            ((static_cast<double>(p[k]) - p[k - 1]) + (static_cast<double>(p[k]) - p[k - 2]) +
-             (static_cast<double>(p[k - 1]) - p[k - 2])) *
-            kSlopeWeight;
+    double hi = sample[n - 1];
+    for (size_t k = middle + 2; k < n; ++k) {
+        const double slope = ((above(k) - above(k - 1)) + (above(k) - above(k - 2)) +
+                              (above(k - 1) - above(k - 2))) *
+                             kSlopeWeight;
         if (slope >= mean) {
-            hi = static_cast<double>(p[k - 1]) * ref;
+            hi = sample[k - 1];
             break;
         }
     }
 
-    optimizedMin = Smooth(lowerHistory_, static_cast<float>(std::floor(lo * f)), smooth);
-    optimizedMax = Smooth(upperHistory_, static_cast<float>(std::ceil(hi * f)), smooth);
+    optimizedMin = Smooth(lowerHistory_, static_cast<float>(std::floor(InUnit(lo, f))), smooth);
+    optimizedMax = Smooth(upperHistory_, static_cast<float>(std::ceil(InUnit(hi, f))), smooth);
     optimizedFactor = f;
 
     result.computed = true;

@@ -49,16 +49,26 @@ struct ContourScale {
 // 1 for ohm.m, 100 for ohm.cm (see the file comment).
 float ComputeUnitFactor(float rhoMin, float rhoMax);
 
-// Range (lo, hi) in display units -> band range and spacing, about fifty
-// bands; a range reversed by more than 50 (no value yet) becomes a window
+// Most contour bands a scale is cut into: about one per palette colour.
+constexpr int kMaxContourBands = 50;
+
+// Range (lo, hi) in display units -> band range and spacing. The spacing is
+// the finest of 1, 2, 2.5 or 5 x 10^k (never below 1) that cuts the range
+// into at most kMaxContourBands bands, and the ends are widened to
+// multiples of it, so every band edge is a number a person reads at a
+// glance. A range reversed by more than 50 (no value yet) becomes a window
 // of 50 around its centre.
 ContourScale ComputeContourScale(ValueRange range);
 
 // Number of contour bands of a scale (at least 1), and the band of a value:
-// band k covers manualMinZ + k * zAxisLine up to the next step and takes
-// palette colour k. Values outside the scale take the nearest end band.
+// band k covers manualMinZ + k * zAxisLine up to the next step. Values
+// outside the scale take the nearest end band.
 int ContourBandCount(const ContourScale& scale);
 int ContourBand(double value, const ContourScale& scale);
+// Palette colour of band k out of `bandCount`: the bands are spread over the
+// whole palette, so the lowest band always takes the first colour and the
+// highest the last, however few bands the range holds.
+int BandColorIndex(int band, int bandCount);
 
 // Palette from the two slider positions. The sliders are corrected first
 // when the upper one is not above the lower one; the corrected positions
@@ -96,17 +106,23 @@ public:
     uint32_t samplesUsed = 0;
     bool smoothingReset = true;
     bool useCompareAbs = false;
-    // The numbers currently typed in the range dialog (display units), used
-    // by the distribution chart's range box in manual mode.
+    // The numbers currently typed in the range dialog, in the display unit
+    // of typedFactor, used by the distribution chart's range box in manual
+    // mode.
     std::optional<double> typedMin;
     std::optional<double> typedMax;
+    float typedFactor = 1;
 
     // A new geometry forgets the received values' extent.
     void ResetForNewGeometry();
     float UnitFactor() const { return ComputeUnitFactor(rhoMin, rhoMax); }
+    // False before the first real value: rhoMin and rhoMax still hold their
+    // start values and there is no range to show.
+    bool HasValues() const { return rhoMin <= rhoMax; }
 
-    ValueRange FullRange() const;    // floor/ceil of rhoMin/rhoMax, display units
-    ValueRange CurrentRange() const; // by colorScaleMode, display units
+    ValueRange FullRange() const;      // floor/ceil of rhoMin/rhoMax, display units
+    ValueRange OptimizedRange() const; // optimized bounds in today's display unit
+    ValueRange CurrentRange() const;   // by colorScaleMode, display units
     ContourScale CurrentContourScale() const { return ComputeContourScale(CurrentRange()); }
     // The current range as whole display numbers, converted back to ohm.m:
     // what the distribution chart (in ohm.m) draws as its range box.

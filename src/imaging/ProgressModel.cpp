@@ -44,6 +44,7 @@ void ProgressModel::SetupProgressView(const Sequence& sequence, int firstNode, i
     ++revision_;
     if (movingArrayMode)
         return;
+    ++layoutRevision_;
     pendingCount_ = 0;
     const int count = sequence.QuadripoleCountCapped();
     quadripoles_.assign(sequence.quadripoles, sequence.quadripoles + count);
@@ -58,13 +59,15 @@ void ProgressModel::SetupProgressView(const Sequence& sequence, int firstNode, i
         sequence.QuadripoleCoordinates(i, coords);
         const float mx = Sequence::MidPoint(coords, 0);
         const float my = Sequence::MidPoint(coords, 4);
+        // Map and section orientation: x grows to the right, y away from
+        // the viewer, pseudo-depth positive and drawn downward by the view.
         ProgressPoint& p = quads_[i];
-        p.x = -mx;
-        p.y = -Sequence::PseudoDepth(coords);
-        p.z = -my;
+        p.x = mx;
+        p.y = Sequence::PseudoDepth(coords);
+        p.z = my;
         p.state = ProgressState::QuadNotMeasured;
-        lowest = std::min(lowest, static_cast<double>(-my));
-        highest = std::max(highest, static_cast<double>(-my));
+        lowest = std::min(lowest, static_cast<double>(my));
+        highest = std::max(highest, static_cast<double>(my));
     }
 
     // The header's node range comes from the instrument: keep it inside the
@@ -79,9 +82,9 @@ void ProgressModel::SetupProgressView(const Sequence& sequence, int firstNode, i
         if (std::fabs(node.x) >= kInfinityThreshold || std::fabs(node.y) >= kInfinityThreshold)
             continue;
         ProgressPoint& p = electrodes_[j];
-        p.x = -node.x;
+        p.x = node.x;
         p.y = 0;
-        p.z = -node.y;
+        p.z = node.y;
     }
 
     if (count == 0) {
@@ -89,7 +92,7 @@ void ProgressModel::SetupProgressView(const Sequence& sequence, int firstNode, i
         highest = 1;
     }
     if (highest - lowest < 1)
-        lowest -= 1;
+        highest += 1;
     manualMinZ_ = std::floor(lowest);
     manualMaxZ_ = std::ceil(highest);
 }

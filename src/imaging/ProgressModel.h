@@ -9,6 +9,9 @@
 #include <vector>
 
 // Coordinate of a point that has no data; such points are not drawn.
+// Points are in metres as the 3D view's axes take them: x is the ground x,
+// y the pseudo-depth (positive; the view draws it downward) and z the
+// ground y.
 constexpr float kProgressNull = 99999.0f;
 
 enum class ProgressState : uint8_t {
@@ -58,6 +61,9 @@ public:
     int pendingCount() const { return pendingCount_; }
     // Bumped by every change, so a view knows when to refresh.
     uint64_t revision() const { return revision_; }
+    // Bumped when the set of points is rebuilt: a view that follows the
+    // states point by point must then start over.
+    uint64_t layoutRevision() const { return layoutRevision_; }
 
 private:
     void SetElectrode(int32_t node, ProgressState state);
@@ -73,4 +79,5 @@ private:
     int highlightCount_ = 0;
     int pendingCount_ = 0;
     uint64_t revision_ = 0;
+    uint64_t layoutRevision_ = 0;
 };

@@ -1,14 +1,20 @@
 #pragma once
 // DeviceWatch tells the main window when a USB device comes or goes, the
-// way the system's device-change notification does: on Linux through a
-// libudev monitor on the usb subsystem, elsewhere (or when the monitor
-// cannot be set up) by asking UsbDeviceCount once a second and reporting
-// every change of the count.
+// way the system's device-change notification does:
+//  - Linux: a libudev monitor on the usb subsystem;
+//  - Windows: the system's device-change notifications for USB devices,
+//    received by a message-only window;
+//  - macOS: once a second, a look at the serial devices (/dev/cu.*) the
+//    system's drivers create for USB-serial bridges, which costs a
+//    directory listing and never walks the USB bus;
+//  - otherwise (or when none of these can be set up): UsbDeviceCount once
+//    a second, reporting every change of the count.
 #include <QObject>
 #include <QTimer>
 
 #include <functional>
 #include <memory>
+#include <string>
 
 class DeviceWatch : public QObject {
     Q_OBJECT
@@ -29,11 +35,13 @@ signals:
     void DeviceChanged();
 
 private:
+    // Emits DeviceChanged when what the poll sees differs from the last look.
     void Poll();
 
     struct SystemMonitor;
     std::unique_ptr<SystemMonitor> monitor_;
-    std::function<int()> countSource_;
+    // What the poll compares from one look to the next.
+    std::function<std::string()> lookSource_;
     QTimer pollTimer_;
-    int lastCount_ = 0;
+    std::string lastLook_;
 };

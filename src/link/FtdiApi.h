@@ -1,8 +1,8 @@
 #pragma once
 // FtdiApi: the FTDI USB-serial calls the USB link makes, one method per
-// call, each returning a status (0 for success). The program's
-// implementation sits on libftdi1 and libusb; tests put a scripted device
-// behind it.
+// call, each returning a status (0 for success). The program's backends
+// sit on the vendor's D2XX library or on libftdi1 and libusb
+// (link/FtdiBackends.h); tests put a scripted device behind it.
 #include "link/UsbIdentity.h"
 
 #include <cstdint>
@@ -36,6 +36,10 @@ class FtdiApi {
 public:
     using Handle = void*;
     virtual ~FtdiApi() = default;
+
+    // Why this backend cannot work at all (its library is missing, it was
+    // not built in), in words for the operator; empty when it can.
+    virtual std::string Unavailable() const { return {}; }
 
     // The attached devices whose vendor:product is among ids (serials in ids
     // are not looked at), with their strings, in the system's order.
@@ -78,7 +82,8 @@ public:
     virtual FtStatus GetLibraryVersion(uint32_t& version) = 0;
 };
 
-// The implementation in force: the libftdi1 one unless a test installed
-// another. SetFtdiApi(nullptr) restores the libftdi1 one.
+// The implementation in force: the backend chosen for this system
+// (link/FtdiBackends.h) unless a test installed another. SetFtdiApi(nullptr)
+// restores the chosen backend.
 FtdiApi& ActiveFtdiApi();
 void SetFtdiApi(FtdiApi* api);

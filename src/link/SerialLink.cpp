@@ -34,10 +34,10 @@ std::string SerialLink::PortLabel(int portNumber) const {
     // Windows users know their ports as "COM n".
     if (control_->DeviceName() == SerialDeviceForPort(portNumber))
         return "COM " + std::to_string(portNumber);
-#else
-    (void)portNumber;
 #endif
-    return control_->DeviceName();
+    const std::string device = control_->DeviceName();
+    // macOS numbers the ports it lists; a number past the list names none.
+    return device.empty() ? "serial port " + std::to_string(portNumber) : device;
 }
 
 int SerialLink::InputCount() {
@@ -164,8 +164,10 @@ int SerialLink::Open(int connection, int baudRate, const std::string& address, b
     if (control_->Open() <= 0) {
         // Say which device and why: a wrong path or a missing permission is
         // otherwise indistinguishable from an instrument that is off.
-        failureReason_ =
-            "cannot open serial device " + control_->DeviceName() + ": " + control_->ErrorText();
+        failureReason_ = control_->DeviceName().empty()
+                             ? "this computer has no serial port " + std::to_string(connection)
+                             : "cannot open serial device " + control_->DeviceName() + ": " +
+                                   control_->ErrorText();
         if (showOpenFailures)
             ActiveUiHooks().ShowMessage(failureReason_);
     } else {

@@ -43,14 +43,6 @@ QSerialPort::DataBits ToQtDataBits(int n) {
 
 } // namespace
 
-std::string SerialDeviceForPort(int portNumber) {
-#ifdef _WIN32
-    return "COM" + std::to_string(portNumber);
-#else
-    return "/dev/ttyS" + std::to_string(std::max(0, portNumber - 1));
-#endif
-}
-
 SerialPortAdapter::SerialPortAdapter() : port_(std::make_unique<QSerialPort>()) {
     QObject::connect(port_.get(), &QSerialPort::errorOccurred, port_.get(),
                      [this](QSerialPort::SerialPortError error) {

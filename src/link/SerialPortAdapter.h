@@ -6,6 +6,8 @@
 // The control raises no events of its own: its owner polls the receive count
 // and uses the timed reads, which sleep in the event loop (where the port's
 // notifiers wake them) and keep the user interface live.
+#include "link/SerialPortNames.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -16,10 +18,6 @@ class QSerialPort;
 // What the port may hold unread; a device that floods is then held back by
 // the driver instead of filling the program's memory.
 constexpr int64_t kSerialReadBufferLimit = 256 * 1024;
-
-// The device a port number stands for: "COMn" on Windows, "/dev/ttyS{n-1}"
-// elsewhere.
-std::string SerialDeviceForPort(int portNumber);
 
 class SerialPortAdapter {
 public:

@@ -91,8 +91,18 @@ int UsbLink::Open(int connection, int baudRate, const std::string&, bool, const 
                   int byteDelayMs) {
     byteDelayMs_ = byteDelayMs;
     failureReason_.clear();
+    failureFinal_ = false;
     Release();
     state_ = kLinkFailed;
+
+    // Without a working USB library no cable can ever be found: say so
+    // rather than ask for one. Trying again cannot help until the library
+    // is installed.
+    if (const std::string why = api_.Unavailable(); !why.empty()) {
+        failureReason_ = why;
+        failureFinal_ = true;
+        return 0;
+    }
 
     // Only a device that identifies as the instrument is opened: opening
     // any other FTDI adapter would take it from its own driver.

@@ -26,6 +26,18 @@ int ReadInt(QSettings& ini, const char* key, int fallback) {
     return ok ? value : fallback;
 }
 
+// A positive number; anything else (missing, text, zero, negative, not a
+// number) keeps the current value.
+void ReadPositive(QSettings& ini, const char* key, float& value) {
+    const QVariant v = ini.value(key);
+    if (!v.isValid())
+        return;
+    bool ok = false;
+    const double read = v.toString().trimmed().toDouble(&ok);
+    if (ok && read > 0 && read < 1e9)
+        value = float(read);
+}
+
 bool EnsureFolder(const fs::path& folder, const std::string& shown, std::string* message) {
     const FileStatus status = CreateFolderOneLevel(folder, shown);
     if (!status && message)
@@ -45,6 +57,28 @@ int Settings::CodeForItem(int item) {
 
 std::string Settings::FilePath() {
     return (DataFolder() / "Pylorix.ini").string();
+}
+
+std::string Settings::CanonicalExportList(const std::string& text) {
+    static const char* const kNames[] = {"ohm", "res2dinv", "csv"};
+    bool wanted[3] = {};
+    for (const QString& part : QString::fromStdString(text).split(',')) {
+        const QString name = part.trimmed().toLower();
+        if (name.isEmpty() || name == "none")
+            continue;
+        const auto known = std::find(std::begin(kNames), std::end(kNames), name.toStdString());
+        if (known == std::end(kNames))
+            return {};
+        wanted[known - std::begin(kNames)] = true;
+    }
+    std::string list;
+    for (int i = 0; i < 3; ++i)
+        if (wanted[i]) {
+            if (!list.empty())
+                list += ',';
+            list += kNames[i];
+        }
+    return list;
 }
 
 bool Settings::LoadSettings() {
@@ -76,6 +110,20 @@ bool Settings::LoadSettings(const std::string& path) {
     usbIds =
         (ids.userType() == QMetaType::QStringList ? ids.toStringList().join(',') : ids.toString())
             .toStdString();
+    const QVariant exports = ini.value("ExportAfterRun");
+    const std::string exportText =
+        (exports.userType() == QMetaType::QStringList ? exports.toStringList().join(',')
+                                                      : exports.toString())
+            .toStdString();
+    exportAfterRun = CanonicalExportList(exportText);
+    const int leaveOut = ReadInt(ini, "ExportLeaveOutFlagged", -1);
+    if (leaveOut != -1)
+        exportLeaveOutFlagged = leaveOut != 0;
+    ReadPositive(ini, "QcMaxQ", qcMaxQ);
+    ReadPositive(ini, "QcMinCurrentMa", qcMinCurrentMa);
+    ReadPositive(ini, "QcMinPotentialMv", qcMinPotentialMv);
+    ReadPositive(ini, "QcOutlierMads", qcOutlierMads);
+    ReadPositive(ini, "QcReciprocalErrorPercent", qcReciprocalErrorPercent);
     // A client choice without an address falls back to the access point.
     if (ipAddress.empty() && item == kItemWiConnectClient)
         item = kItemWiConnectAccessPoint;
@@ -108,6 +156,13 @@ bool Settings::SaveSettings(const std::string& path, std::string* message) const
     ini.setValue("Connection", connectionItem);
     ini.setValue("IPAddress", QString::fromStdString(AddressToStore()));
     ini.setValue("UsbIds", QString::fromStdString(usbIds));
+    ini.setValue("ExportAfterRun", QString::fromStdString(exportAfterRun));
+    ini.setValue("ExportLeaveOutFlagged", exportLeaveOutFlagged ? 1 : 0);
+    ini.setValue("QcMaxQ", double(qcMaxQ));
+    ini.setValue("QcMinCurrentMa", double(qcMinCurrentMa));
+    ini.setValue("QcMinPotentialMv", double(qcMinPotentialMv));
+    ini.setValue("QcOutlierMads", double(qcOutlierMads));
+    ini.setValue("QcReciprocalErrorPercent", double(qcReciprocalErrorPercent));
     ini.endGroup();
     ini.sync();
     if (ini.status() != QSettings::NoError || !ini.isWritable()) {

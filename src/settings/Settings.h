@@ -34,10 +34,31 @@ public:
     // says what it cannot understand). No dialog edits it: it is written
     // back as it was read.
     std::string usbIds;
+    // Key "ExportAfterRun": the formats every live acquisition is exported
+    // to when its run ends, beside its ".bin" ("ohm,res2dinv,csv", any of
+    // them; empty for none). Always held in that canonical form; a stored
+    // list with a name the program does not know reads as none.
+    std::string exportAfterRun;
+    // Key "ExportLeaveOutFlagged": the run-end export leaves measurements
+    // the quality checks flagged out of the .ohm and Res2DInv files.
+    bool exportLeaveOutFlagged = false;
+    // The live quality checks' limits (keys "QcMaxQ", "QcMinCurrentMa",
+    // "QcMinPotentialMv", "QcOutlierMads", "QcReciprocalErrorPercent"). A
+    // stored value that is not a positive number reads as the default.
+    float qcMaxQ = 5.0f;
+    float qcMinCurrentMa = 1.0f;
+    float qcMinPotentialMv = 0.1f;
+    float qcOutlierMads = 3.0f;
+    float qcReciprocalErrorPercent = 5.0f;
 
     // Runs whenever "Rho display only" changes (a loaded value included), so
     // that the dialog greys "Active CRC check" and the window shows its label.
     std::function<void(bool)> onRhoOnlyChanged;
+
+    // A list of export format names as exportAfterRun holds it: known names
+    // in the order ohm, res2dinv, csv, each once; "" for none, and for a
+    // list with a name that is not known.
+    static std::string CanonicalExportList(const std::string& text);
 
     // The code an item gives: 99 for item 0, 200 above 2, 100 otherwise.
     static int CodeForItem(int item);

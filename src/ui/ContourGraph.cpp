@@ -60,6 +60,7 @@ ContourBands::ContourBands(QCPAxis* keyAxis, QCPAxis* valueAxis)
     : QCPAbstractPlottable(keyAxis, valueAxis) {
     int lower = 0, upper = 50;
     palette_ = BuildPalette(lower, upper);
+    UpdateBandColors();
     setPen(Qt::NoPen);
     setSelectable(QCP::stNone);
 }
@@ -71,15 +72,30 @@ void ContourBands::SetGrid(const SectionGrid& grid) {
 void ContourBands::SetScale(const ContourScale& scale, float valueFactor) {
     scale_ = scale;
     valueFactor_ = valueFactor > 0 ? valueFactor : 1.0f;
+    UpdateBandColors();
 }
 
 void ContourBands::SetPalette(const Palette& palette) {
     palette_ = palette;
+    UpdateBandColors();
+}
+
+void ContourBands::UpdateBandColors() {
+    // Looked up once per pixel while drawing, so worked out here once.
+    const int count = ContourBandCount(scale_);
+    bandColors_.resize(count);
+    for (int k = 0; k < count; ++k) {
+        const Rgb c = palette_[BandColorIndex(k, count)];
+        bandColors_[k] = qRgb(c.r, c.g, c.b);
+    }
+}
+
+QRgb ContourBands::BandColor(int band) const {
+    return bandColors_[std::clamp(band, 0, static_cast<int>(bandColors_.size()) - 1)];
 }
 
 QRgb ContourBands::ColorOf(float value) const {
-    const Rgb c = palette_[ContourBand(static_cast<double>(value) * valueFactor_, scale_)];
-    return qRgb(c.r, c.g, c.b);
+    return bandColors_[ContourBand(static_cast<double>(value) * valueFactor_, scale_)];
 }
 
 double ContourBands::selectTest(const QPointF&, bool, QVariant*) const {
@@ -130,14 +146,58 @@ void ContourBands::draw(QCPPainter* painter) {
     const int w = image.width();
     const int h = image.height();
 
-    std::vector<Vertex> nodes(grid_.x.size());
-    std::vector<char> present(grid_.x.size());
+    // A section of a single column (one measurement per row) has cells of
+    // no width: draw it on a copy with every node doubled, the two copies
+    // pulled apart on screen below.
+    SectionGrid doubled;
+    const bool oneColumn = grid_.columns == 1;
+    if (oneColumn) {
+        doubled.rows = grid_.rows;
+        doubled.columns = 2;
+        for (int r = 0; r < grid_.rows; ++r) {
+            for (int c = 0; c < 2; ++c) {
+                doubled.x.push_back(grid_.x[r]);
+                doubled.y.push_back(grid_.y[r]);
+                doubled.z.push_back(grid_.z[r]);
+            }
+        }
+    }
+    const SectionGrid& g = oneColumn ? doubled : grid_;
+
+    std::vector<Vertex> nodes(g.x.size());
+    std::vector<char> present(g.x.size());
     for (size_t i = 0; i < nodes.size(); ++i) {
-        present[i] = grid_.x[i] != kGridNullValue && grid_.y[i] != kGridNullValue;
+        present[i] = g.x[i] != kGridNullValue && g.y[i] != kGridNullValue;
         if (!present[i])
             continue;
-        const QPointF p = coordsToPixels(grid_.x[i], grid_.y[i]);
-        nodes[i] = Vertex{(p.x() - clip.left()) * scale, (p.y() - clip.top()) * scale, grid_.z[i]};
+        const QPointF p = coordsToPixels(g.x[i], g.y[i]);
+        nodes[i] = Vertex{(p.x() - clip.left()) * scale, (p.y() - clip.top()) * scale, g.z[i]};
+    }
+    // A single row arrives as two identical rows, whose cells have no area
+    // either. Pull the copies apart on screen only, so the row shows as a
+    // strip centred on its true position (and a single column as a strip
+    // across it).
+    const double half = std::max(4.0 * scale, 0.04 * std::min(w, h));
+    if (g.rows == 2) {
+        bool collapsed = true;
+        for (int c = 0; c < g.columns && collapsed; ++c) {
+            const int i0 = g.Index(0, c);
+            const int i1 = g.Index(1, c);
+            collapsed = present[i0] == present[i1] &&
+                        (!present[i0] || (g.x[i0] == g.x[i1] && g.y[i0] == g.y[i1]));
+        }
+        if (collapsed) {
+            for (int c = 0; c < g.columns; ++c) {
+                nodes[g.Index(0, c)].py -= half;
+                nodes[g.Index(1, c)].py += half;
+            }
+        }
+    }
+    if (oneColumn) {
+        for (int r = 0; r < g.rows; ++r) {
+            nodes[g.Index(r, 0)].px -= half;
+            nodes[g.Index(r, 1)].px += half;
+        }
     }
 
     auto raster = [&](const Vertex& a, const Vertex& b, const Vertex& c) {
@@ -185,12 +245,12 @@ void ContourBands::draw(QCPPainter* painter) {
         }
     };
 
-    for (int r = 0; r + 1 < grid_.rows; ++r) {
-        for (int c = 0; c + 1 < grid_.columns; ++c) {
-            const int i00 = grid_.Index(r, c);
-            const int i01 = grid_.Index(r, c + 1);
-            const int i10 = grid_.Index(r + 1, c);
-            const int i11 = grid_.Index(r + 1, c + 1);
+    for (int r = 0; r + 1 < g.rows; ++r) {
+        for (int c = 0; c + 1 < g.columns; ++c) {
+            const int i00 = g.Index(r, c);
+            const int i01 = g.Index(r, c + 1);
+            const int i10 = g.Index(r + 1, c);
+            const int i11 = g.Index(r + 1, c + 1);
             if (present[i00] && present[i01] && present[i11])
                 raster(nodes[i00], nodes[i01], nodes[i11]);
             if (present[i00] && present[i11] && present[i10])
@@ -225,14 +285,12 @@ QCPRange BandLegend::getValueRange(bool& foundRange, QCP::SignDomain, const QCPR
 
 void BandLegend::draw(QCPPainter* painter) {
     const ContourScale& s = bands_->scale();
-    const Palette& palette = bands_->palette();
     painter->setPen(Qt::NoPen);
     const int count = ContourBandCount(s);
     for (int k = 0; k < count; ++k) {
         const QPointF p0 = coordsToPixels(0, s.manualMinZ + k * s.zAxisLine);
         const QPointF p1 = coordsToPixels(1, s.manualMinZ + (k + 1) * s.zAxisLine);
-        const Rgb c = palette[k];
-        painter->fillRect(QRectF(p0, p1).normalized(), QColor(c.r, c.g, c.b));
+        painter->fillRect(QRectF(p0, p1).normalized(), QColor(bands_->BandColor(k)));
     }
 }
 
@@ -265,6 +323,7 @@ ContourGraph::ContourGraph(QWidget* parent) : QCustomPlot(parent) {
         axis->setLabelFont(f);
     }
 
+    sectionRect_ = axisRect();
     bands_ = new ContourBands(xAxis2, yAxis);
     annotations_ = addGraph(xAxis2, yAxis);
     annotations_->setLineStyle(QCPGraph::lsNone);
@@ -272,6 +331,14 @@ ContourGraph::ContourGraph(QWidget* parent) : QCustomPlot(parent) {
         QCPScatterStyle(QCPScatterStyle::ssDisc, Qt::black, Qt::black, 3));
     annotations_->setVisible(false); // report points on request only
     annotations_->setSelectable(QCP::stNone);
+    // Measurements the quality checks flagged: always shown, a cross that
+    // reads on every band colour.
+    flagged_ = addGraph(xAxis2, yAxis);
+    flagged_->setName("flagged");
+    flagged_->setLineStyle(QCPGraph::lsNone);
+    flagged_->setScatterStyle(
+        QCPScatterStyle(QCPScatterStyle::ssCross, QPen(Qt::black, 2), Qt::NoBrush, 9));
+    flagged_->setSelectable(QCP::stNone);
 
     // Band legend to the left of the graph.
     legendRect_ = new QCPAxisRect(this, true);
@@ -290,14 +357,18 @@ ContourGraph::ContourGraph(QWidget* parent) : QCustomPlot(parent) {
     legendRect_->setRangeZoom(Qt::Orientations());
     plotLayout()->insertColumn(0);
     plotLayout()->addElement(0, 0, legendRect_);
+    // The legend's top and bottom follow the section's, so the colour
+    // scale stands level with the picture it explains.
     auto* margins = new QCPMarginGroup(this);
-    axisRect()->setMarginGroup(QCP::msTop | QCP::msBottom, margins);
+    sectionRect_->setMarginGroup(QCP::msTop | QCP::msBottom, margins);
     legendRect_->setMarginGroup(QCP::msTop | QCP::msBottom, margins);
     legend_ = new BandLegend(legendRect_->axis(QCPAxis::atBottom),
                              legendRect_->axis(QCPAxis::atLeft), bands_);
 
-    axisRect()->setRangeZoomAxes(xAxis2, yAxis);
-    axisRect()->setRangeDragAxes(xAxis2, yAxis);
+    // Framed zoom and drag act on the axes the section is drawn on (the
+    // bottom axis is hidden; mid points run along the top).
+    sectionRect_->setRangeZoomAxes(xAxis2, yAxis);
+    sectionRect_->setRangeDragAxes(xAxis2, yAxis);
     setSelectionRectMode(QCP::srmZoom);
     selectionRect()->setPen(QPen(Qt::black, 1, Qt::DashLine));
 
@@ -336,6 +407,31 @@ void ContourGraph::SetSubsetColors(const Palette& palette) {
 
 void ContourGraph::SetXAxisTitle(const QString& title) {
     xAxis2->setLabel(title);
+}
+
+void ContourGraph::SetPlanView(bool planView) {
+    planView_ = planView;
+    // The grid holds the negated vertical coordinate; reversing the axis
+    // puts the largest y at the top, as on a map, while sections keep the
+    // deepest point at the bottom.
+    yAxis->setRangeReversed(planView);
+    yAxis->setLabel(planView ? "y (m)" : "report point  (m)");
+}
+
+void ContourGraph::SetFlaggedPoints(const std::vector<AnnotationPoint>& points) {
+    QVector<double> keys;
+    QVector<double> values;
+    keys.reserve(qsizetype(points.size()));
+    values.reserve(qsizetype(points.size()));
+    for (const AnnotationPoint& p : points) {
+        keys.push_back(p.x);
+        values.push_back(p.y);
+    }
+    flagged_->setData(keys, values);
+}
+
+int ContourGraph::FlaggedPointCount() const {
+    return flagged_->dataCount();
 }
 
 void ContourGraph::ClearAnnotations() {
@@ -434,7 +530,9 @@ void ContourGraph::CopyFrom(const ContourGraph& other) {
     bands_->SetPalette(other.bands_->palette());
     annotations_->data()->set(*other.annotations_->data());
     annotations_->setVisible(other.annotations_->visible());
+    flagged_->data()->set(*other.flagged_->data());
     xAxis2->setLabel(other.xAxis2->label());
+    SetPlanView(other.planView_);
     manualX_ = other.manualX_;
     manualY_ = other.manualY_;
     xAxis2->setRange(other.xAxis2->range());

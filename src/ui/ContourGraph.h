@@ -18,7 +18,10 @@ class QPrinter;
 // yet (-9e30) or measured without a value (-8e30) is shared out among its
 // corners: the part nearest a not-measured corner stays empty, the part
 // nearest a corner without value is drawn in neutral grey, and the part
-// nearest a measured corner takes that corner's colour.
+// nearest a measured corner takes that corner's colour. A section of a
+// single row comes as two identical rows; it is drawn as a strip a few
+// pixels high around that row, so a line of measurements stays visible;
+// a section of a single column likewise as a strip a few pixels wide.
 class ContourBands : public QCPAbstractPlottable {
     Q_OBJECT
 public:
@@ -32,8 +35,10 @@ public:
     float valueFactor() const { return valueFactor_; }
     const Palette& palette() const { return palette_; }
 
-    // The colour a value is drawn in (display units already applied).
+    // The colour a value is drawn in (display units already applied), and
+    // the colour of band k of the scale.
     QRgb ColorOf(float value) const;
+    QRgb BandColor(int band) const;
 
     double selectTest(const QPointF& pos, bool onlySelectable,
                       QVariant* details = nullptr) const override;
@@ -49,10 +54,13 @@ protected:
     void drawLegendIcon(QCPPainter* painter, const QRectF& rect) const override;
 
 private:
+    void UpdateBandColors();
+
     SectionGrid grid_;
     ContourScale scale_{10, 500, 10};
     float valueFactor_ = 1;
     Palette palette_{};
+    std::vector<QRgb> bandColors_; // one per band of the scale
 };
 
 // The band legend: one box per band, labelled at the band borders.
@@ -86,7 +94,15 @@ public:
     void SetContourScale(const ContourScale& scale, float valueFactor);
     void SetSubsetColors(const Palette& palette);
     void SetXAxisTitle(const QString& title);
+    // Plan view (a depth level seen from above): +y upward, titled as map
+    // coordinates. Otherwise a section: depth downward, the report point.
+    void SetPlanView(bool planView);
+    bool planView() const { return planView_; }
     void ClearAnnotations();
+    // Marks over the report points of flagged measurements (graph
+    // coordinates, as the grid's annotations).
+    void SetFlaggedPoints(const std::vector<AnnotationPoint>& points);
+    int FlaggedPointCount() const;
     void SetAnnotationsVisible(bool visible);
     bool annotationsVisible() const;
 
@@ -101,6 +117,7 @@ public:
     QWidget* Maximize();
 
     ContourBands* bands() const { return bands_; }
+    QCPAxisRect* sectionRect() const { return sectionRect_; }
     QCPAxisRect* legendRect() const { return legendRect_; }
     QCPGraph* annotations() const { return annotations_; }
     QCPAxis* keyAxis() const { return xAxis2; }
@@ -115,8 +132,13 @@ private:
 
     ContourBands* bands_ = nullptr;
     BandLegend* legend_ = nullptr;
+    // The section's own axis rect: once the legend column is inserted,
+    // axisRect() names the legend's, not this one.
+    QCPAxisRect* sectionRect_ = nullptr;
     QCPAxisRect* legendRect_ = nullptr;
     QCPGraph* annotations_ = nullptr;
+    QCPGraph* flagged_ = nullptr;
     QCPRange manualX_{0, 1};
     QCPRange manualY_{-1, 0};
+    bool planView_ = false;
 };

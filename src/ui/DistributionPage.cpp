@@ -1,5 +1,7 @@
 #include "ui/DistributionPage.h"
 
+#include "quality/QualityControl.h"
+
 #include <QVBoxLayout>
 #include <qcustomplot.h>
 
@@ -45,6 +47,12 @@ DistributionPage::DistributionPage(const ColorScale* colorScale, QWidget* parent
     silver_->setObjectName("Series1Silver");
     silver_->setLineStyle(QCPGraph::lsNone);
     silver_->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssCircle, QColor(192, 192, 192), 3));
+    flagged_ = chart_->addGraph(top, left);
+    flagged_->setObjectName("Series1Flagged");
+    flagged_->setName("flagged");
+    flagged_->setLineStyle(QCPGraph::lsNone);
+    flagged_->setScatterStyle(
+        QCPScatterStyle(QCPScatterStyle::ssDisc, QColor(220, 0, 0), QColor(220, 0, 0), 5));
 
     box_ = new QCPItemRect(chart_);
     box_->setObjectName("Series2");
@@ -73,10 +81,16 @@ void DistributionPage::ResetDistributionChart() {
     plotted_ = 0;
     blue_->data()->clear();
     silver_->data()->clear();
+    flagged_->data()->clear();
+    flaggedRevision_ = ~uint64_t{0};
+    flaggedUpTo_ = 0;
     box_->setVisible(false);
     ApplyAxes();
     setEnabled(true);
-    chart_->replot(QCustomPlot::rpQueuedReplot);
+    if (drawRequest_)
+        drawRequest_();
+    else
+        chart_->replot(QCustomPlot::rpQueuedReplot);
 }
 
 void DistributionPage::AddDistributionPoints(const Sequence& sequence, const MeasureRecord* records,
@@ -84,21 +98,68 @@ void DistributionPage::AddDistributionPoints(const Sequence& sequence, const Mea
                                              int count) {
     try {
         model_.AddDistributionPoints(sequence, records, firstIndex, showGapFillers, count);
+    } catch (...) {
+        // A drawing failure must never stop an acquisition.
+        return;
+    }
+    if (drawRequest_)
+        drawRequest_();
+    else if (repaint)
+        Draw();
+}
+
+void DistributionPage::Draw() {
+    try {
         const auto& points = model_.points();
-        for (; plotted_ < points.size(); ++plotted_) {
-            const DistributionPoint& p = points[plotted_];
-            (p.silver ? silver_ : blue_)->addData(p.x, p.y);
+        if (plotted_ < points.size()) {
+            // The chart keeps its points sorted by resistivity: one sorted
+            // merge of all new points, not one sorted insertion each.
+            QVector<QCPGraphData> blue;
+            QVector<QCPGraphData> silver;
+            blue.reserve(int(points.size() - plotted_));
+            for (; plotted_ < points.size(); ++plotted_) {
+                const DistributionPoint& p = points[plotted_];
+                (p.silver ? silver : blue).append(QCPGraphData(p.x, p.y));
+            }
+            if (!blue.isEmpty())
+                blue_->data()->add(blue, false);
+            if (!silver.isEmpty())
+                silver_->data()->add(silver, false);
         }
+        MarkFlagged();
         ApplyAxes();
         UpdateBox();
-        if (repaint)
-            chart_->replot(QCustomPlot::rpQueuedReplot);
+        chart_->replot(QCustomPlot::rpQueuedReplot);
     } catch (...) {
         // A drawing failure must never stop an acquisition.
     }
 }
 
+void DistributionPage::MarkFlagged() {
+    const QualityControl* quality = qualitySource_ ? qualitySource_() : nullptr;
+    if (!quality)
+        return;
+    const auto& points = model_.points();
+    // Flags change behind points already drawn (a neighbour or reciprocal
+    // arrives later): the red points are set again, in one piece, whenever
+    // a flag or the point count changed.
+    if (quality->revision() == flaggedRevision_ && points.size() == flaggedUpTo_)
+        return;
+    flaggedRevision_ = quality->revision();
+    flaggedUpTo_ = points.size();
+    QVector<QCPGraphData> red;
+    for (const DistributionPoint& p : points) {
+        if (p.label >= 0 && p.label < quality->quadripoleCount() && quality->flags(p.label) != 0)
+            red.append(QCPGraphData(p.x, p.y));
+    }
+    flagged_->data()->set(red, false);
+}
+
 void DistributionPage::DrawColorRangeBox() {
+    if (drawRequest_) {
+        drawRequest_();
+        return;
+    }
     UpdateBox();
     chart_->replot(QCustomPlot::rpQueuedReplot);
 }

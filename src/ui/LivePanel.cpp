@@ -10,6 +10,7 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -164,11 +165,15 @@ LivePanel::LivePanel(QWidget* parent) : QWidget(parent) {
         QLabel* label = Caption(electrodeRows_, QStringLiteral("P%1").arg(k), kLabelWidth);
         label->setObjectName(QStringLiteral("P%1Lbl").arg(k));
         label->setProperty("Tag", k);
+        if (k >= 2)
+            rowWidgets_[k - 2].push_back(label);
         electrodes->addWidget(label, k - 1, 0);
         for (int a = 0; a < 4; ++a) {
             QLabel* field = AddValue(electrodeRows_, QString(axes[a]) + QString::number(k) + "Lblx",
                                      a == 0 ? kNodeWidth : kCoordinateWidth, k);
             potential_[k - 1][a] = field;
+            if (k >= 2)
+                rowWidgets_[k - 2].push_back(field);
             electrodes->addWidget(field, k - 1, a + 1);
         }
     }
@@ -187,12 +192,14 @@ LivePanel::LivePanel(QWidget* parent) : QWidget(parent) {
         QLabel* label = Caption(acqPannel_, QStringLiteral("Ch %1").arg(k), kLabelWidth);
         label->setObjectName(QStringLiteral("Ch%1Lbl").arg(k));
         label->setProperty("Tag", k - 1);
+        rowWidgets_[k - 1].push_back(label);
         channels->addWidget(label, k - 1, 0);
         for (int f = 0; f < 5; ++f) {
             QLabel* field = AddValue(
                 acqPannel_, QString::fromLatin1(channelNames[f]) + QString::number(k) + "Lblx",
                 kChannelWidth, k - 1);
             channel_[k - 1][f] = field;
+            rowWidgets_[k - 1].push_back(field);
             channels->addWidget(field, k - 1, f + 1);
         }
     }
@@ -223,26 +230,20 @@ QLabel* LivePanel::AddValue(QWidget* parent, const QString& name, int width, int
 }
 
 void LivePanel::ShowLiveValues(const MeasureRecord* records, const int16_t* list, int count) {
-    dataGB_->show();
+    if (dataGB_->isHidden())
+        dataGB_->show();
     // Rows beyond the batch are hidden but still written below, so that a
     // later, longer batch never shows stale text in a row it reveals.
-    for (int i = 0; i < kChannels; ++i) {
-        const bool shown = i < count;
-        for (QObject* child : acqPannel_->children()) {
-            auto* w = qobject_cast<QWidget*>(child);
-            if (w && w->property("Tag").isValid() && w->property("Tag").toInt() == i)
-                w->setVisible(shown);
-        }
-        int seen = 0;
-        for (QObject* child : electrodeRows_->children()) {
-            auto* w = qobject_cast<QWidget*>(child);
-            if (!w)
+    const int rows = std::clamp(count, 0, int(kChannels));
+    if (rows != shownRows_) {
+        for (int i = 0; i < kChannels; ++i) {
+            const bool shown = i < rows;
+            if (shownRows_ >= 0 && (i < shownRows_) == shown)
                 continue;
-            if (++seen > 5 * kPotentialRows)
-                break;
-            if (w->property("Tag").isValid() && w->property("Tag").toInt() == i + 2)
+            for (QWidget* w : rowWidgets_[i])
                 w->setVisible(shown);
         }
+        shownRows_ = rows;
     }
 
     // A slot that received nothing holds the no-data rho and, in its other
@@ -288,6 +289,21 @@ void LivePanel::ShowLiveValues(const MeasureRecord* records, const int16_t* list
         row[3]->setText(measured(r, r.sp, 1));
         row[4]->setText(measured(r, r.q, 1));
     }
+}
+
+void LivePanel::StoreLiveValues(const MeasureRecord* records, const int16_t* list, int count) {
+    std::copy(records, records + kChannels, stored_.begin());
+    std::copy(list, list + storedList_.size(), storedList_.begin());
+    storedCount_ = count;
+}
+
+void LivePanel::ShowStoredValues() {
+    if (storedCount_ > 0)
+        ShowLiveValues(stored_.data(), storedList_.data(), storedCount_);
+    // The texts of the same batch, so that the page never pairs one
+    // batch's range with another's values.
+    SetQuadripoleText(storedQuadripoleText_);
+    SetEstimatedTime(storedEstimate_);
 }
 
 void LivePanel::SetValueLabelsRhoOnly(bool rhoOnly) {

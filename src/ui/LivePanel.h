@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 class QGroupBox;
 class QLabel;
@@ -46,8 +47,17 @@ public:
 
     // Fills the page from one batch of `count` records (1 to 20): the first
     // `count` channel rows and `count` + 1 electrode rows are shown, every
-    // row is written.
+    // row is written. Rows are shown and hidden only when their number
+    // changes: each change lays the page out again.
     void ShowLiveValues(const MeasureRecord* records, const int16_t* electrodeList, int count);
+    // Keeps a copy of a batch for a later ShowStoredValues: the window
+    // draws the page when it is seen, not at every batch.
+    void StoreLiveValues(const MeasureRecord* records, const int16_t* electrodeList, int count);
+    // The batch's quadripole range and time estimate, shown with its values.
+    void StoreQuadripoleText(const QString& text) { storedQuadripoleText_ = text; }
+    void StoreEstimatedTime(const QString& text) { storedEstimate_ = text; }
+    void ShowStoredValues();
+    bool hasStoredValues() const { return storedCount_ > 0; }
     // Grey value fields in rho-only mode (only rho and the coordinates mean
     // something then), lime otherwise; the rho fields stay lime.
     void SetValueLabelsRhoOnly(bool rhoOnly);
@@ -70,6 +80,15 @@ private:
     std::array<QLabel*, 4> cbFields_{}; // node, x, y, z of B
     std::array<std::array<QLabel*, 4>, kPotentialRows> potential_{};
     std::array<std::array<QLabel*, 5>, kChannels> channel_{}; // V, Rho, M, Sp, Q
+    // The widgets shown with channel i: its own row and the row of the
+    // potential electrode P i+2.
+    std::array<std::vector<QWidget*>, kChannels> rowWidgets_{};
+    int shownRows_ = -1; // unknown until the first batch
+    std::array<MeasureRecord, kChannels> stored_{};
+    std::array<int16_t, kPotentialRows + 2> storedList_{};
+    int storedCount_ = 0;
+    QString storedQuadripoleText_;
+    QString storedEstimate_;
 };
 
 // Sets a value field's text and background colours (0xRRGGBB).

@@ -7,10 +7,12 @@
 #include "link/LinkFactory.h"
 #include "link/UsbLink.h"
 #include "ui/DistributionPage.h"
+#include "ui/ExportDialog.h"
 #include "ui/KeepAwake.h"
 #include "ui/LivePanel.h"
 #include "ui/ProgramFiles.h"
 #include "ui/ProgressPage.h"
+#include "ui/QualityDialog.h"
 #include "ui/RangeDialog.h"
 #include "ui/SectionPage.h"
 #include "ui/SettingsDialog.h"
@@ -33,6 +35,22 @@ namespace {
 
 constexpr int kClientWidth = 1040;
 constexpr int kClientHeight = 700;
+
+// A page that can leave its drawing to the window (SetDrawRequest and
+// Draw) joins the schedule; one that cannot goes on drawing by itself.
+template <typename Page>
+void JoinSchedule(Page* page, PageDrawScheduler& schedule, int intervalMs = 0) {
+    if constexpr (requires {
+                      page->SetDrawRequest(std::function<void()>{});
+                      page->Draw();
+                  })
+        page->SetDrawRequest(schedule.Register(
+            page, [page] { page->Draw(); }, intervalMs));
+}
+
+// The 3D view renders every point again for each change, in software on
+// many field computers: once a second is enough to follow a run.
+constexpr int kProgressDrawIntervalMs = 1000;
 
 } // namespace
 
@@ -101,10 +119,26 @@ MainWindow::MainWindow(const MainWindowOptions& options, QWidget* parent) : QMai
             [this] { Guarded([this] { OpenSettings(); }); });
     connect(strip_->resetBitBtn, &QPushButton::clicked, this,
             [this] { Guarded([this] { engine_->RequestReset(); }); });
+    connect(strip_->exportBtn, &QPushButton::clicked, this,
+            [this] { Guarded([this] { OpenExportDialog(); }); });
+    connect(strip_->qcBtn, &QPushButton::clicked, this,
+            [this] { Guarded([this] { OpenQualityDialog(); }); });
+    auto quality = [this] { return &engine_->Quality(); };
+    sectionPage_->SetQualitySource(quality);
+    distributionPage_->SetQualitySource(quality);
     connect(strip_->stopBtn, &QPushButton::clicked, this, [this] { engine_->RequestStop(); });
     connect(strip_->pauseBtn, &QPushButton::clicked, this, [this] { engine_->RequestPause(); });
     connect(strip_->reStartBtn, &QPushButton::clicked, this, [this] { engine_->RequestRestart(); });
     connect(pages_, &QTabWidget::currentChanged, this, &MainWindow::OnPageChanged);
+    // A batch changes the pages' data; each page is drawn when it is seen,
+    // and the shown one at most about ten times a second. Made after the
+    // page handler above, so that a page knows it is active before it is
+    // drawn.
+    pageDrawing_ = std::make_unique<PageDrawScheduler>(pages_);
+    pageDrawing_->Register(livePanel_, [this] { livePanel_->ShowStoredValues(); });
+    JoinSchedule(progressPage_, *pageDrawing_, kProgressDrawIntervalMs);
+    JoinSchedule(sectionPage_, *pageDrawing_);
+    JoinSchedule(distributionPage_, *pageDrawing_);
 
     sessionTimer_.setObjectName("Timer2");
     sessionTimer_.setSingleShot(true);
@@ -146,6 +180,8 @@ MainWindow::~MainWindow() {
     engine_.reset();
     // The pages hold pointers to the colour scale and the options, which
     // are members: they go before them.
+    // The schedule draws into the pages: it goes first.
+    pageDrawing_.reset();
     delete takeCentralWidget();
 }
 
@@ -230,6 +266,26 @@ void MainWindow::AttachAboutBox(QDialog* about) {
     aboutBox_ = about;
 }
 
+QualityDialog* MainWindow::OpenQualityDialog() {
+    if (!qualityDialog_)
+        qualityDialog_ = new QualityDialog(this);
+    qualityDialog_->ShowQuality(&engine_->Quality());
+    qualityDialog_->show();
+    qualityDialog_->raise();
+    return qualityDialog_;
+}
+
+void MainWindow::OpenExportDialog() {
+    ExportOptions options;
+    options.limits.maxQ = settings_.qcMaxQ;
+    options.limits.minCurrentMa = settings_.qcMinCurrentMa;
+    options.limits.minPotentialMv = settings_.qcMinPotentialMv;
+    options.limits.outlierMads = settings_.qcOutlierMads;
+    options.limits.reciprocalError = settings_.qcReciprocalErrorPercent / 100.0f;
+    options.leaveOutFlagged = settings_.exportLeaveOutFlagged;
+    ExportDialog::Open(this, engine_->ShownAcquisition(), options);
+}
+
 void MainWindow::OpenSettings() {
     if (!settingsDialog_)
         return;
@@ -244,16 +300,27 @@ void MainWindow::OpenSettings() {
     settingsDialog_->open();
 }
 
-template <typename F> void MainWindow::RunReplay(F&& replay) {
+template <typename F> void MainWindow::RunReplay(bool viewOnly, F&& replay) {
     strip_->resetBitBtn->setEnabled(false);
-    replay();
+    // Read everything first, then draw the shown page once; the timed
+    // simulation keeps drawing as it goes.
+    if (viewOnly)
+        pageDrawing_->SetHeld(true);
+    try {
+        replay();
+    } catch (...) {
+        pageDrawing_->SetHeld(false);
+        throw;
+    }
+    if (viewOnly)
+        pageDrawing_->SetHeld(false);
     strip_->resetBitBtn->setEnabled(true);
     if (!engine_->closing)
         SetSessionTimerEnabled(true);
 }
 
 void MainWindow::ReplayRecordedFile(bool viewOnly) {
-    RunReplay([&] { engine_->OpenRecordedAcquisition(viewOnly); });
+    RunReplay(viewOnly, [&] { engine_->OpenRecordedAcquisition(viewOnly); });
 }
 
 void MainWindow::ViewRecording(const std::string& heqFile) {
@@ -262,7 +329,7 @@ void MainWindow::ViewRecording(const std::string& heqFile) {
     // The dialog's own replay buttons wait, as they do for "View file".
     if (settingsDialog_)
         settingsDialog_->SetReplayButtonsEnabled(false);
-    RunReplay([&] { engine_->ReplayFile(heqFile, true); });
+    RunReplay(true, [&] { engine_->ReplayFile(heqFile, true); });
     if (settingsDialog_)
         settingsDialog_->SetReplayButtonsEnabled(true);
 }

@@ -24,11 +24,13 @@ class QPushButton;
 class QTabWidget;
 class DeviceWatch;
 class DistributionPage;
+class PageDrawScheduler;
 class KeepAwake;
 class LabelIndicator;
 class LivePanel;
 class ProgressBarAdapter;
 class ProgressPage;
+class QualityDialog;
 class RangeDialog;
 class SectionPage;
 class SettingsDialog;
@@ -72,6 +74,11 @@ public:
 
     // Handlers of the status strip.
     void OpenSettings();
+    // The status strip's QC line: the flagged measurements and the suspect
+    // electrodes of the acquisition on screen, kept current while open.
+    QualityDialog* OpenQualityDialog();
+    // The status strip's "Export...".
+    void OpenExportDialog();
     // The settings dialog's replay buttons.
     void ReplayRecordedFile(bool viewOnly);
     // Shows a recording named outside the dialog (the command line, a file
@@ -82,6 +89,10 @@ public:
     std::function<std::string(const std::string& folder, const std::string& fileName)>
         chooseRecordedFile;
     std::function<bool(const QUrl&)> openUrl;
+    // Told of every completed batch and of every run's data file, for the
+    // benchmark and the tests that follow a run.
+    std::function<void(const BatchInfo&)> batchObserver;
+    std::function<void(const std::string& binFileName)> runObserver;
 
     // ---- SessionView -----------------------------------------------------
     void SetStatus(const std::string& caption) override;
@@ -128,6 +139,11 @@ public:
     void SetUpdateGuiTime(int64_t ms) override;
     void ClearCurrentQuadripoles() override;
     void FinishViewRange(int quadripoleCount) override;
+    void ShowQuality(const QualityControl& quality) override;
+    void ShowExportReport(const std::string& text, bool ok) override;
+    void BatchCompleted(const BatchInfo& info) override;
+    void RunStarted(const std::string& binFileName) override;
+    void RunFinished(int result) override;
 
     // The battery part of the live panel; false when a value is in the
     // alarm range.
@@ -141,6 +157,8 @@ public:
     ProgressPage* progressPage() const { return progressPage_; }
     DistributionPage* distributionPage() const { return distributionPage_; }
     QProgressBar* sequenceProgressBar() const { return sequenceBar_; }
+    // When the pages draw what the batches changed.
+    PageDrawScheduler& pageDrawing() { return *pageDrawing_; }
     // Set by the start-up benchmark.
     bool useCompareAbs() const { return colorScale_.useCompareAbs; }
 
@@ -167,8 +185,9 @@ private:
     void SyncImagingOptions();
     QPushButton* ButtonFor(RunButton id) const;
     // Runs a replay with Reset disabled, then lets the session timer bring
-    // the link back.
-    template <typename F> void RunReplay(F&& replay);
+    // the link back. A recording viewed at once is read whole before the
+    // shown page is drawn.
+    template <typename F> void RunReplay(bool viewOnly, F&& replay);
 
     Settings settings_;
     ColorScale colorScale_;
@@ -187,6 +206,7 @@ private:
     std::unique_ptr<ProgressBarAdapter> mainBarAdapter_;
     std::unique_ptr<ProgressBarAdapter> sequenceBarAdapter_;
     std::unique_ptr<LabelIndicator> crcIndicator_;
+    std::unique_ptr<PageDrawScheduler> pageDrawing_;
 
     QTimer sessionTimer_;
     // Tries a link that failed to open again after a pause.
@@ -194,6 +214,7 @@ private:
     DeviceWatch* deviceWatch_ = nullptr;
     KeepAwake* keepAwake_ = nullptr;
     RangeDialog* rangeDialog_ = nullptr;
+    QualityDialog* qualityDialog_ = nullptr;
     SettingsDialog* settingsDialog_ = nullptr;
     QDialog* aboutBox_ = nullptr;
     // The connection when the settings dialog opened: a different item, or

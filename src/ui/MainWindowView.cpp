@@ -2,9 +2,12 @@
 // status strip, the live panel, the pages or the range dialog.
 #include "ui/MainWindow.h"
 
+#include "quality/QualityControl.h"
+
 #include "ui/DistributionPage.h"
 #include "ui/LivePanel.h"
 #include "ui/ProgressPage.h"
+#include "ui/QualityDialog.h"
 #include "ui/RangeDialog.h"
 #include "ui/SectionPage.h"
 #include "ui/SettingsDialog.h"
@@ -86,11 +89,13 @@ void MainWindow::SetBatteryPanelVisible(bool visible) {
 }
 
 void MainWindow::SetQuadripoleText(const std::string& text) {
-    livePanel_->SetQuadripoleText(QString::fromStdString(text));
+    livePanel_->StoreQuadripoleText(QString::fromStdString(text));
+    pageDrawing_->MarkStale(livePanel_);
 }
 
 void MainWindow::SetEstimatedTime(const std::string& text) {
-    livePanel_->SetEstimatedTime(QString::fromStdString(text));
+    livePanel_->StoreEstimatedTime(QString::fromStdString(text));
+    pageDrawing_->MarkStale(livePanel_);
 }
 
 void MainWindow::SetValueLabelsRhoOnly(bool rhoOnly) {
@@ -104,7 +109,8 @@ void MainWindow::SetSectionTabsVisible(bool visible) {
 }
 
 void MainWindow::ShowLiveValues(const MeasureRecord* batch, const int16_t* list23, int count) {
-    livePanel_->ShowLiveValues(batch, list23, count);
+    livePanel_->StoreLiveValues(batch, list23, count);
+    pageDrawing_->MarkStale(livePanel_);
 }
 
 bool MainWindow::ApplyBatteryState(float temperature, float tx, float rx) {
@@ -255,4 +261,37 @@ void MainWindow::FinishViewRange(int quadripoleCount) {
     } else {
         colorScale_.ComputeOptimizedRange(false);
     }
+}
+
+void MainWindow::ShowQuality(const QualityControl& quality) {
+    strip_->SetQualityText(QString::fromStdString(quality.SummaryLine()));
+    progressPage_->SetSuspectElectrodes(quality.SuspectElectrodes());
+    if (qualityDialog_ && qualityDialog_->isVisible())
+        qualityDialog_->ShowQuality(&quality);
+}
+
+void MainWindow::ShowExportReport(const std::string& text, bool ok) {
+    if (!ok) {
+        ShowError(text);
+        return;
+    }
+    // A written export is news, not an alarm: it joins the status hint.
+    const QString previous = strip_->mainGB->toolTip();
+    const QString report = QString::fromStdString(text).trimmed();
+    strip_->mainGB->setToolTip(previous.isEmpty() ? report : previous + "\n" + report);
+}
+
+void MainWindow::BatchCompleted(const BatchInfo& info) {
+    if (batchObserver)
+        batchObserver(info);
+}
+
+void MainWindow::RunStarted(const std::string& binFileName) {
+    if (runObserver)
+        runObserver(binFileName);
+}
+
+void MainWindow::RunFinished(int) {
+    // The last batch is on the shown page before the run's report.
+    pageDrawing_->Flush();
 }

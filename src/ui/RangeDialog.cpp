@@ -28,6 +28,10 @@ QString Number(double v) {
     return QString::number(v, 'g', 10);
 }
 
+QString UnitText(float factor) {
+    return factor == 1.0f ? "Ohm.m" : "Ohm.cm";
+}
+
 } // namespace
 
 RangeDialog::RangeDialog(ColorScale* colorScale, QWidget* parent)
@@ -56,15 +60,21 @@ RangeDialog::RangeDialog(ColorScale* colorScale, QWidget* parent)
     scalePanel_ = new QFrame(this);
     scalePanel_->setObjectName("ScalePanel");
     auto* grid = new QGridLayout(scalePanel_);
-    grid->setContentsMargins(16, 0, 0, 0);
+    grid->setContentsMargins(8, 0, 0, 0);
+    grid->setHorizontalSpacing(4);
+    grid->setColumnStretch(1, 1); // the boxes take what the labels leave
     grid->addWidget(Label("Label1", "Minimum:", scalePanel_), 0, 0);
     minEdt_ = new QLineEdit("0", scalePanel_);
     minEdt_->setObjectName("MinEdt");
     grid->addWidget(minEdt_, 0, 1);
+    minUnit_ = Label("LabelMinUnit", UnitText(1), scalePanel_);
+    grid->addWidget(minUnit_, 0, 2);
     grid->addWidget(Label("Label2", "Maximum:", scalePanel_), 1, 0);
     maxEdt_ = new QLineEdit("1000", scalePanel_);
     maxEdt_->setObjectName("MaxEdt");
     grid->addWidget(maxEdt_, 1, 1);
+    maxUnit_ = Label("LabelMaxUnit", UnitText(1), scalePanel_);
+    grid->addWidget(maxUnit_, 1, 2);
     layout->addWidget(scalePanel_);
 
     auto* panel1 = new QFrame(this);
@@ -101,7 +111,8 @@ RangeDialog::RangeDialog(ColorScale* colorScale, QWidget* parent)
     hidden->setVisible(false);
     layout->addWidget(hidden);
 
-    setFixedSize(178, 272);
+    // Wide enough for the unit beside each bound box.
+    setFixedSize(210, 272);
     SetPanelEnabled(false);
 
     connect(fullRB_, &QRadioButton::clicked, this, &RangeDialog::OnFullClicked);
@@ -112,8 +123,12 @@ RangeDialog::RangeDialog(ColorScale* colorScale, QWidget* parent)
     connect(ok_, &QPushButton::clicked, this, &RangeDialog::OnOk);
 
     colorScale_->colorScaleMode = ColorScaleMode::Optimized;
+    shownFactor_ = colorScale_->UnitFactor();
+    minUnit_->setText(UnitText(shownFactor_));
+    maxUnit_->setText(UnitText(shownFactor_));
     colorScale_->typedMin = ReadNumber(minEdt_);
     colorScale_->typedMax = ReadNumber(maxEdt_);
+    colorScale_->typedFactor = shownFactor_;
 }
 
 ColorScaleMode RangeDialog::SelectedMode() const {
@@ -135,18 +150,53 @@ std::optional<double> RangeDialog::ReadNumber(const QLineEdit* edit) const {
     return v;
 }
 
+void RangeDialog::SetBox(QLineEdit* edit, const QString& text) {
+    const QSignalBlocker block(edit);
+    edit->setText(text);
+}
+
+void RangeDialog::ShowRange(ValueRange range, bool wholeNumbers) {
+    FollowUnit();
+    // Before the first value the range is the start values (about +-9e30):
+    // nothing a person should read.
+    if (!colorScale_->HasValues() || !std::isfinite(range.lo) || !std::isfinite(range.hi)) {
+        minEdt_->setText(QString());
+        maxEdt_->setText(QString());
+        return;
+    }
+    minEdt_->setText(wholeNumbers ? Whole(range.lo) : Number(range.lo));
+    maxEdt_->setText(wholeNumbers ? Whole(range.hi) : Number(range.hi));
+}
+
+void RangeDialog::FollowUnit() {
+    const float factor = colorScale_->UnitFactor();
+    if (factor == shownFactor_)
+        return;
+    // The numbers keep their meaning: 250 ohm.cm become 2.5 ohm.m.
+    for (QLineEdit* edit : {minEdt_, maxEdt_}) {
+        if (const auto v = ReadNumber(edit))
+            SetBox(edit, Number(*v * factor / shownFactor_));
+    }
+    shownFactor_ = factor;
+    minUnit_->setText(UnitText(factor));
+    maxUnit_->setText(UnitText(factor));
+    colorScale_->typedMin = ReadNumber(minEdt_);
+    colorScale_->typedMax = ReadNumber(maxEdt_);
+    colorScale_->typedFactor = factor;
+    // A manual range keeps its own unit and converts itself; re-storing it
+    // here would only repeat that.
+}
+
 void RangeDialog::SetPanelEnabled(bool enabled) {
     for (QWidget* w : scalePanel_->findChildren<QWidget*>())
         w->setEnabled(enabled);
 }
 
 void RangeDialog::ComputeColorRange(bool smooth) {
+    FollowUnit();
     if (!smartRB_->isChecked()) {
-        if (fullRB_->isChecked()) {
-            const ValueRange full = colorScale_->FullRange();
-            minEdt_->setText(Whole(full.lo));
-            maxEdt_->setText(Whole(full.hi));
-        }
+        if (fullRB_->isChecked())
+            ShowRange(colorScale_->FullRange(), true);
         computeTime_->setText("-");
         UpdateOutOfScaleCount();
         return;
@@ -158,12 +208,12 @@ void RangeDialog::ComputeColorRange(bool smooth) {
     } else {
         computeTime_->setText("-");
     }
-    minEdt_->setText(Number(colorScale_->optimizedMin));
-    maxEdt_->setText(Number(colorScale_->optimizedMax));
+    ShowRange(colorScale_->OptimizedRange(), false);
     UpdateOutOfScaleCount();
 }
 
 void RangeDialog::UpdateOutOfScaleCount() {
+    FollowUnit();
     if (fullRB_->isChecked()) {
         sampleCount_->setText("-");
         computeTime_->setText("-");
@@ -212,9 +262,7 @@ void RangeDialog::showEvent(QShowEvent* event) {
 
 void RangeDialog::OnFullClicked() {
     SetPanelEnabled(false);
-    const ValueRange full = colorScale_->FullRange();
-    minEdt_->setText(Whole(full.lo));
-    maxEdt_->setText(Whole(full.hi));
+    ShowRange(colorScale_->FullRange(), true);
     sampleCount_->setText("-");
     computeTime_->setText("-");
     outOfScale_->setText("-");
@@ -225,8 +273,7 @@ void RangeDialog::OnFullClicked() {
 void RangeDialog::OnOptimizedClicked() {
     SetPanelEnabled(false);
     ComputeColorRange(true);
-    minEdt_->setText(Number(colorScale_->optimizedMin));
-    maxEdt_->setText(Number(colorScale_->optimizedMax));
+    ShowRange(colorScale_->OptimizedRange(), false);
     UpdateOutOfScaleCount();
     StoreRangeChoice();
     emit colorRangeBoxRequested();
@@ -240,8 +287,12 @@ void RangeDialog::OnManualClicked() {
 }
 
 void RangeDialog::OnEditChanged() {
+    // A bound typed while an older unit still labels the boxes would be
+    // read in the wrong unit: bring the boxes up to date first.
+    FollowUnit();
     colorScale_->typedMin = ReadNumber(minEdt_);
     colorScale_->typedMax = ReadNumber(maxEdt_);
+    colorScale_->typedFactor = shownFactor_;
     StoreRangeChoice();
     UpdateOutOfScaleCount();
     emit colorRangeBoxRequested();

@@ -2,6 +2,11 @@
 // The "Rho display options" dialog: full, optimized or manual colour range,
 // the bounds, and the statistics of the last optimized range. Modeless; it
 // lives for the whole program run and closing it only hides it.
+//
+// The bounds are shown and typed in the unit the section is drawn in (ohm.m,
+// or ohm.cm when every value is small); the unit stands beside each box, and
+// when it changes the numbers in the boxes are converted with it. Before the
+// first value there is no range and the boxes stay empty.
 #include "imaging/ColorScale.h"
 
 #include <QDialog>
@@ -53,6 +58,11 @@ private:
     void OnOk();
     void SetPanelEnabled(bool enabled);
     std::optional<double> ReadNumber(const QLineEdit* edit) const;
+    // Writes a bound into a box without running its change handler.
+    void SetBox(QLineEdit* edit, const QString& text);
+    void ShowRange(ValueRange range, bool wholeNumbers);
+    // Converts the boxes and relabels them when the display unit changed.
+    void FollowUnit();
 
     ColorScale* colorScale_;
     QRadioButton* fullRB_;
@@ -61,6 +71,9 @@ private:
     QFrame* scalePanel_;
     QLineEdit* minEdt_;
     QLineEdit* maxEdt_;
+    QLabel* minUnit_;
+    QLabel* maxUnit_;
+    float shownFactor_ = 1; // the unit the boxes hold
     QPushButton* ok_;
     QLabel* outOfScale_;
     QLabel* sampleCount_;

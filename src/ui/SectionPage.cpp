@@ -1,5 +1,7 @@
 #include "ui/SectionPage.h"
 
+#include "quality/QualityControl.h"
+
 #include <QApplication>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -20,6 +22,12 @@ public:
     OverrideWaitCursor(const OverrideWaitCursor&) = delete;
     OverrideWaitCursor& operator=(const OverrideWaitCursor&) = delete;
 };
+
+// The horizontal title names the coordinate and carries the value unit.
+QString XAxisTitle(bool planView, float unitFactor) {
+    const QString unit = unitFactor == 1.0f ? "     (Ohm.m)" : "     (Ohm.cm)";
+    return (planView ? "x (m)" : "mid point (m)") + unit;
+}
 
 QPushButton* Button(const char* name, const char* caption, QWidget* parent) {
     auto* b = new QPushButton(caption, parent);
@@ -198,6 +206,8 @@ void SectionPage::ApplyRanges(Plane plane) {
         return;
     const double dx = (static_cast<double>(b.maxH) - b.minH) * 0.005;
     const double dy = (static_cast<double>(b.minV) - b.maxV) * 0.01;
+    graph_->SetPlanView(plane == Plane::XY);
+    graph_->SetXAxisTitle(XAxisTitle(plane == Plane::XY, colorScale_->UnitFactor()));
     graph_->SetAxisRanges(b.minH - dx, b.maxH + dx, -(b.maxV - dy), -(b.minV + dy));
 }
 
@@ -267,23 +277,60 @@ void SectionPage::PlotSectionData(const MeasureRecord* records, int firstIndex, 
             ApplyRanges(*plane);
         }
         if (outcome.redrawn || outcome.valuesChanged)
+            gridStale_ = true;
+        paletteStale_ = paletteStale_ || applyPalette;
+    } catch (...) {
+        return; // values already stored stay stored; the drawing is given up
+    }
+    // A received block waits for the window's schedule; a new choice of
+    // section (count 0) is drawn at once.
+    if (drawRequest_ && count > 0)
+        drawRequest_();
+    else
+        Draw();
+}
+
+void SectionPage::Draw() {
+    try {
+        if (gridStale_)
             graph_->SetGrid(imaging_.grid());
+        gridStale_ = false;
+        MarkFlaggedPoints();
         if (pageActive_) {
             SetContourScale();
-            if (applyPalette)
+            if (paletteStale_)
                 ApplyColorScale();
+            paletteStale_ = false;
         }
         graph_->ReinitAndReset();
     } catch (...) {
-        // Values already stored stay stored; the drawing is given up.
+        // A drawing failure must never stop an acquisition.
     }
-    QCoreApplication::processEvents();
+}
+
+void SectionPage::MarkFlaggedPoints() {
+    std::vector<AnnotationPoint> marks;
+    const QualityControl* quality = qualitySource_ ? qualitySource_() : nullptr;
+    const int plane = imaging_.shownPlane();
+    const int section = imaging_.shownSection();
+    if (quality && quality->flaggedCount() > 0 && plane >= 0 && section >= 0 &&
+        quality->quadripoleCount() == imaging_.quadripoleCount()) {
+        const auto& members = imaging_.plane(Plane(plane)).members;
+        const auto& points = imaging_.grid().annotations;
+        if (size_t(section) < members.size() && members[size_t(section)].size() == points.size()) {
+            const auto& list = members[size_t(section)];
+            for (size_t k = 0; k < list.size(); ++k) {
+                if (quality->flags(list[k]) != 0)
+                    marks.push_back(points[k]);
+            }
+        }
+    }
+    graph_->SetFlaggedPoints(marks);
 }
 
 void SectionPage::SetContourScale() {
     const float factor = colorScale_->UnitFactor();
-    graph_->SetXAxisTitle(factor == 1.0f ? "mid point (m)     (Ohm.m)"
-                                         : "mid point (m)     (Ohm.cm)");
+    graph_->SetXAxisTitle(XAxisTitle(graph_->planView(), factor));
     graph_->SetContourScale(colorScale_->CurrentContourScale(), factor);
 }
 
@@ -292,9 +339,7 @@ void SectionPage::ApplyColorScale() {
 }
 
 void SectionPage::UpdateColorScale() {
-    const float factor = colorScale_->UnitFactor();
-    graph_->SetXAxisTitle(factor == 1.0f ? "mid point (m)     (Ohm.m)"
-                                         : "mid point (m)     (Ohm.cm)");
+    graph_->SetXAxisTitle(XAxisTitle(graph_->planView(), colorScale_->UnitFactor()));
     if (!pageActive_)
         return;
     SetContourScale();

@@ -14,6 +14,7 @@
 #include <optional>
 
 class QFrame;
+class QualityControl;
 class QGroupBox;
 class QListWidget;
 class QPushButton;
@@ -44,6 +45,16 @@ public:
     void SetContourScale();
     void ApplyColorScale();
 
+    // When set, a received block calls `request` instead of drawing, and the
+    // owner calls Draw() when the page is to be seen.
+    void SetDrawRequest(std::function<void()> request) { drawRequest_ = std::move(request); }
+    // Brings the graph up to date with the section's values and repaints it.
+    void Draw();
+    // Where the flags of the measurements come from (none: no marks).
+    void SetQualitySource(std::function<const QualityControl*()> source) {
+        qualitySource_ = std::move(source);
+    }
+
     // Whether this page is the main window's active page (default true).
     void SetPageActive(bool active) { pageActive_ = active; }
     bool pageActive() const { return pageActive_; }
@@ -65,6 +76,7 @@ private:
     void OnSectionClicked(int row);
     void ConfigureGraph();
     void ApplyRanges(Plane plane);
+    void MarkFlaggedPoints();
     bool ProgressFull() const { return !progressFull_ || progressFull_(); }
 
     ColorScale* colorScale_;
@@ -73,6 +85,10 @@ private:
     bool pageActive_ = true;
     bool rebuilding_ = false;
     std::function<bool()> progressFull_;
+    std::function<void()> drawRequest_;
+    std::function<const QualityControl*()> qualitySource_;
+    bool gridStale_ = false;
+    bool paletteStale_ = false;
 
     QFrame* panel2_ = nullptr;
     QTabBar* tabPlane_ = nullptr;

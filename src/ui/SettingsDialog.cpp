@@ -8,6 +8,7 @@
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 
 namespace {
@@ -16,6 +17,11 @@ const char* const kConnectionCaptions[] = {
     "USB link",    "WiConnect access point", "Wiconnect WIFI client", "WIFI access point",
     "WIFI client",
 };
+
+// The formats in the order of the setting's list: ohm, res2dinv, csv.
+const char* const kExportFormatKeys[] = {"ohm", "res2dinv", "csv"};
+const char* const kExportCaptions[] = {"pyGIMLi/BERT (.ohm)", "Res2DInv (.dat)", "CSV (.csv)"};
+const char* const kExportNames[] = {"ExportOhmCb", "ExportRes2dinvCb", "ExportCsvCb"};
 
 QPushButton* Button(QWidget* parent, const char* name, const char* caption, const char* icon) {
     auto* button = new QPushButton(QString::fromLatin1(caption), parent);
@@ -45,6 +51,16 @@ SettingsDialog::SettingsDialog(Settings& settings, QWidget* mainWindow)
     left->addWidget(rhoOnlyCb_);
     left->addWidget(showGapFillersCb_);
     left->addWidget(activeCrcChkCb_);
+
+    exportAfterRunGB_ = new QGroupBox(QStringLiteral("Export after each acquisition"), this);
+    exportAfterRunGB_->setObjectName("ExportAfterRunGB");
+    auto* exports = new QVBoxLayout(exportAfterRunGB_);
+    for (int i = 0; i < 3; ++i) {
+        exportCb_[i] = new QCheckBox(QString::fromLatin1(kExportCaptions[i]), exportAfterRunGB_);
+        exportCb_[i]->setObjectName(QString::fromLatin1(kExportNames[i]));
+        exports->addWidget(exportCb_[i]);
+    }
+    left->addWidget(exportAfterRunGB_);
 
     connectionRdBtn_ = new QGroupBox(QStringLiteral("Connection"), this);
     connectionRdBtn_->setObjectName("ConnectionRdBtn");
@@ -80,6 +96,8 @@ SettingsDialog::SettingsDialog(Settings& settings, QWidget* mainWindow)
             [this](bool on) { settings_.activeCrcCheck = on; });
     connect(showGapFillersCb_, &QCheckBox::toggled, this,
             [this](bool on) { settings_.showGapFillers = on; });
+    for (QCheckBox* box : exportCb_)
+        connect(box, &QCheckBox::toggled, this, &SettingsDialog::OnExportFormatsChanged);
     connect(connectionGroup_, &QButtonGroup::idClicked, this, &SettingsDialog::OnConnectionChosen);
     connect(viewFileBitBtn_, &QPushButton::clicked, this, &SettingsDialog::ViewRecordedFile);
     connect(simulateFileBitBtn_, &QPushButton::clicked, this,
@@ -105,6 +123,12 @@ void SettingsDialog::SyncFromSettings() {
     rhoOnlyCb_->setChecked(settings_.rhoOnly);
     activeCrcChkCb_->setChecked(settings_.activeCrcCheck);
     showGapFillersCb_->setChecked(settings_.showGapFillers);
+    const std::string exports = "," + settings_.exportAfterRun + ",";
+    for (int i = 0; i < 3; ++i) {
+        const QSignalBlocker quiet(exportCb_[i]);
+        exportCb_[i]->setChecked(exports.find(std::string(",") + kExportFormatKeys[i] + ",") !=
+                                 std::string::npos);
+    }
     const int item = settings_.connectionItem;
     if (item >= 0 && item < 5) {
         connectionGroup_->button(item)->setChecked(true);
@@ -153,6 +177,18 @@ void SettingsDialog::OnConnectionChosen(int item) {
         &message);
     if (!saved)
         ActiveUiHooks().ShowMessage(message);
+}
+
+void SettingsDialog::OnExportFormatsChanged() {
+    std::string list;
+    for (int i = 0; i < 3; ++i) {
+        if (!exportCb_[i]->isChecked())
+            continue;
+        if (!list.empty())
+            list += ',';
+        list += kExportFormatKeys[i];
+    }
+    settings_.exportAfterRun = list;
 }
 
 void SettingsDialog::RunReplay(bool viewOnly) {

@@ -41,6 +41,8 @@ public:
     // The dialog's actions, as its buttons run them.
     void OnRhoOnlyToggled();
     void OnConnectionChosen(int item);
+    // A format box of "Export after each acquisition" changed.
+    void OnExportFormatsChanged();
     void ViewRecordedFile();
     void SimulateRecordedFile();
     void OpenHelp();
@@ -63,6 +65,10 @@ private:
     QCheckBox* rhoOnlyCb_;
     QCheckBox* showGapFillersCb_;
     QCheckBox* activeCrcChkCb_;
+    // "Export after each acquisition": one box per format, in the order
+    // ohm, res2dinv, csv.
+    QGroupBox* exportAfterRunGB_;
+    QCheckBox* exportCb_[3];
     QGroupBox* connectionRdBtn_;
     QButtonGroup* connectionGroup_;
     QPushButton* viewFileBitBtn_;

@@ -70,6 +70,9 @@ void SetGaugeColor(QProgressBar* gauge, unsigned color) {
 StatusStrip::StatusStrip(QWidget* parent) : QFrame(parent) {
     setObjectName("Panel1");
     setFrameShape(QFrame::StyledPanel);
+    receivingPace_.setSingleShot(true);
+    receivingPace_.setInterval(100);
+    connect(&receivingPace_, &QTimer::timeout, this, [this] { ShowReceiving(); });
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(4, 3, 4, 3);
 
@@ -83,6 +86,12 @@ StatusStrip::StatusStrip(QWidget* parent) : QFrame(parent) {
     resetBitBtn->setObjectName("ResetBitBtn");
     resetBitBtn->setIcon(QIcon(QStringLiteral(":/pylorix/reset.png")));
     layout->addWidget(resetBitBtn);
+
+    exportBtn = new QPushButton(QStringLiteral("Export..."), this);
+    exportBtn->setObjectName("ExportBtn");
+    exportBtn->setFlat(true);
+    exportBtn->setToolTip(QStringLiteral("Export the acquisition on screen for an inversion code"));
+    layout->addWidget(exportBtn);
 
     batPannel = new QFrame(this);
     batPannel->setObjectName("BatPannel");
@@ -175,11 +184,36 @@ StatusStrip::StatusStrip(QWidget* parent) : QFrame(parent) {
     image2->setAlignment(Qt::AlignCenter);
     progress->addWidget(image2);
     layout->addWidget(progressGB, 1);
+
+    qcBtn = new QPushButton(QStringLiteral("QC: no data"), this);
+    qcBtn->setObjectName("QcBtn");
+    qcBtn->setFlat(true);
+    qcBtn->setFixedWidth(250);
+    qcBtn->setStyleSheet(QStringLiteral("text-align: left; padding-left: 4px;"));
+    qcBtn->setToolTip(QStringLiteral("Live quality checks: click for the flagged measurements "
+                                     "and the suspect electrodes"));
+    layout->addWidget(qcBtn);
+}
+
+void StatusStrip::SetQualityText(const QString& text) {
+    if (qcBtn->text() != text)
+        qcBtn->setText(text);
 }
 
 void StatusStrip::SetReceiving(bool on) {
-    rsOnImg->setVisible(on);
-    rsOffImg->setVisible(!on);
+    receivingWanted_ = on;
+    if (receivingPace_.isActive())
+        return; // shown when the interval ends
+    ShowReceiving();
+    receivingPace_.start();
+}
+
+void StatusStrip::ShowReceiving() {
+    if (receivingShown_ == int(receivingWanted_))
+        return;
+    receivingShown_ = int(receivingWanted_);
+    rsOnImg->setVisible(receivingWanted_);
+    rsOffImg->setVisible(!receivingWanted_);
 }
 
 void StatusStrip::SetPortPicture(int index, const QString& hint) {

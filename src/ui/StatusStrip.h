@@ -4,6 +4,7 @@
 // the rho-only warning, the session status with its progress bar, the
 // receive and checksum indicators and the connection picture.
 #include <QFrame>
+#include <QTimer>
 
 #include <functional>
 
@@ -38,14 +39,26 @@ public:
     float shownRx = 0.0f;
     float shownTemperature = 0.0f;
 
-    // RsOnImg while data may arrive, RsOffImg when idle.
+    // RsOnImg while data may arrive, RsOffImg when idle. The pictures
+    // change at most about ten times a second: a fast acquisition turns
+    // the state off and on around every batch, and each swap lays the
+    // strip out again. The last state asked for is always shown.
     void SetReceiving(bool on);
+    bool receiving() const { return receivingWanted_; }
     // The connection picture by index, with the link's description as hint.
     void SetPortPicture(int index, const QString& hint);
     int portPictureIndex() const { return pictureIndex_; }
 
     QPushButton* settingsSpdBtn;
     QPushButton* resetBitBtn;
+    // "Export..." the acquisition on screen for the inversion codes.
+    QPushButton* exportBtn;
+    // The live quality line ("QC: 23 flagged, electrode 17 suspect");
+    // clicking it opens the list behind it.
+    QPushButton* qcBtn;
+    // Changes the QC text only when it differs (a new text lays the strip
+    // out again).
+    void SetQualityText(const QString& text);
     QFrame* batPannel;
     QLabel* txBatLblx;
     QLabel* rxBatLblx;
@@ -66,7 +79,12 @@ public:
     QLabel* image2;
 
 private:
+    void ShowReceiving();
+
     int pictureIndex_ = -1;
+    bool receivingWanted_ = false;
+    int receivingShown_ = -1; // unknown
+    QTimer receivingPace_;
 };
 
 // A gauge's position for a value, kept inside its range (a bar given a

@@ -1,6 +1,7 @@
 #include "ui/WidgetAdapters.h"
 
 #include <QProgressBar>
+#include <QTabWidget>
 
 #include <algorithm>
 
@@ -39,4 +40,96 @@ void LabelIndicator::Show() {
 
 void LabelIndicator::Hide() {
     label_->hide();
+}
+
+PageDrawScheduler::PageDrawScheduler(QTabWidget* pages, int intervalMs) : pages_(pages) {
+    timer_.setSingleShot(true);
+    timer_.setInterval(intervalMs);
+    QObject::connect(&timer_, &QTimer::timeout, [this] { OnInterval(); });
+    QObject::connect(pages_, &QTabWidget::currentChanged, &timer_, [this] { OnPageShown(); });
+}
+
+std::function<void()> PageDrawScheduler::Register(QWidget* page, std::function<void()> draw,
+                                                  int intervalMs) {
+    entries_.push_back(
+        Entry{page, std::move(draw), intervalMs > 0 ? intervalMs : timer_.interval()});
+    return [this, page] { MarkStale(page); };
+}
+
+PageDrawScheduler::Entry* PageDrawScheduler::Find(QWidget* page) {
+    for (Entry& e : entries_) {
+        if (e.page == page)
+            return &e;
+    }
+    return nullptr;
+}
+
+const PageDrawScheduler::Entry* PageDrawScheduler::Find(QWidget* page) const {
+    return const_cast<PageDrawScheduler*>(this)->Find(page);
+}
+
+void PageDrawScheduler::MarkStale(QWidget* page) {
+    Entry* entry = Find(page);
+    if (!entry)
+        return;
+    entry->stale = true;
+    // A hidden page waits until it is shown. The shown one is drawn at
+    // once when it was not drawn in the last interval, else when the
+    // interval ends, with whatever else arrives before.
+    if (held_ || pages_->currentWidget() != page || timer_.isActive())
+        return;
+    DrawIfStale(*entry);
+    timer_.start(entry->intervalMs);
+}
+
+bool PageDrawScheduler::IsStale(QWidget* page) const {
+    const Entry* entry = Find(page);
+    return entry && entry->stale;
+}
+
+int PageDrawScheduler::DrawCount(QWidget* page) const {
+    const Entry* entry = Find(page);
+    return entry ? entry->draws : 0;
+}
+
+void PageDrawScheduler::DrawIfStale(Entry& entry) {
+    if (!entry.stale || held_)
+        return;
+    // Cleared first: a drawing that fails is not retried for ever, and a
+    // change made while drawing marks the page again.
+    entry.stale = false;
+    ++entry.draws;
+    try {
+        entry.draw();
+    } catch (...) {
+        // A drawing failure must never stop an acquisition.
+    }
+}
+
+void PageDrawScheduler::Flush() {
+    timer_.stop();
+    if (Entry* entry = Find(pages_->currentWidget()))
+        DrawIfStale(*entry);
+}
+
+void PageDrawScheduler::OnInterval() {
+    Entry* entry = Find(pages_->currentWidget());
+    if (!entry || !entry->stale || held_)
+        return;
+    DrawIfStale(*entry);
+    // The next change waits out a whole interval again.
+    timer_.start(entry->intervalMs);
+}
+
+void PageDrawScheduler::OnPageShown() {
+    if (Entry* entry = Find(pages_->currentWidget()))
+        DrawIfStale(*entry);
+}
+
+void PageDrawScheduler::SetHeld(bool held) {
+    held_ = held;
+    if (held)
+        timer_.stop();
+    else
+        Flush();
 }

@@ -1,8 +1,15 @@
 #pragma once
-// The link layer's progress and indicator interfaces over Qt widgets.
+// The link layer's progress and indicator interfaces over Qt widgets, and
+// the drawing schedule of the main window's pages.
 #include "link/UiHooks.h"
 
+#include <QTimer>
+
+#include <functional>
+#include <vector>
+
 class QProgressBar;
+class QTabWidget;
 class QWidget;
 
 // A QProgressBar as the engine and the block transfers drive it. The engine
@@ -36,4 +43,54 @@ public:
 
 private:
     QWidget* label_;
+};
+
+// When the pages of a tab widget draw what their data became. A batch only
+// changes a page's data and marks it stale: a hidden page draws once when
+// it is shown, the shown page at most once per interval (at once when it
+// was not drawn in the last one), the changes of every batch in between
+// drawn together. A pending drawing is never lost: the interval ends with
+// one, and Flush() draws at once (the end of a run). While held (a
+// recording read at once) nothing is drawn; the release draws the shown
+// page.
+class PageDrawScheduler {
+public:
+    static constexpr int kDefaultIntervalMs = 100;
+
+    explicit PageDrawScheduler(QTabWidget* pages, int intervalMs = kDefaultIntervalMs);
+    PageDrawScheduler(const PageDrawScheduler&) = delete;
+    PageDrawScheduler& operator=(const PageDrawScheduler&) = delete;
+
+    // `draw` brings the page up to date with its data; a page whose
+    // drawing is costly may ask for a longer interval (0: the default).
+    // Returns what the page calls when its data changed (the same as
+    // MarkStale(page)).
+    std::function<void()> Register(QWidget* page, std::function<void()> draw, int intervalMs = 0);
+    void MarkStale(QWidget* page);
+    bool IsStale(QWidget* page) const;
+    // Draws the shown page now when it is stale.
+    void Flush();
+    void SetHeld(bool held);
+    bool held() const { return held_; }
+    // How many times a page was drawn (for tests and the benchmark).
+    int DrawCount(QWidget* page) const;
+
+private:
+    struct Entry {
+        QWidget* page;
+        std::function<void()> draw;
+        int intervalMs = 0;
+        bool stale = false;
+        int draws = 0;
+    };
+    Entry* Find(QWidget* page);
+    const Entry* Find(QWidget* page) const;
+    void DrawIfStale(Entry& entry);
+    void OnPageShown();
+    void OnInterval();
+
+    QTabWidget* pages_;
+    QTimer timer_;
+    std::vector<Entry> entries_;
+    bool held_ = false;
 };

@@ -4,6 +4,9 @@
 // view also a third of the way through). Needs a real display (xvfb-run);
 // with PYLORIX_SCREENSHOT_DIR set the pictures are kept there.
 #include "AppHarness.h"
+#include "ui/DistributionPage.h"
+#include "ui/LivePanel.h"
+#include "ui/ProgressPage.h"
 
 #include <QApplication>
 #include <QDir>
@@ -13,6 +16,10 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QtDataVisualization/Q3DScatter>
+#include <QtDataVisualization/QScatter3DSeries>
+#include <QtDataVisualization/QScatterDataProxy>
+#include <qcustomplot.h>
 
 #include <filesystem>
 
@@ -134,5 +141,72 @@ TEST(MonitorEndToEnd, LiveAcquisitionFromTheEmulator) {
         EXPECT_GE(shot.width(), 1000);
         EXPECT_TRUE(shot.save(out + "/" + files[i])) << files[i];
     }
+    w.close();
+}
+
+// A fast run with the acquisition page shown throughout: the hidden pages
+// are not drawn batch by batch, yet each is current as soon as it is shown,
+// and the live panel ends on the last batch.
+TEST(MonitorEndToEnd, HiddenPagesAreCurrentWhenShownAfterTheRun) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs a display (run under xvfb-run)";
+    testsupport::TempRoot root;
+    Emulator emulator({"--electrodes", "48", "--levels", "10", "--cycle-ms", "0",
+                       "--start-delay-ms", "100", "--seed", "11", "--exit-when-done"});
+    ASSERT_GT(emulator.port(), 0);
+    CommandLine line =
+        ParseCommandLine({"pylorix", "100", "--address",
+                          QStringLiteral("127.0.0.1:%1").arg(emulator.port()), "--yes"});
+    MainWindowOptions options;
+    options.keepAwake = false;
+    options.watchDevices = false;
+    options.startSessionTimer = false;
+    Program program(line, options);
+    MainWindow& w = program.mainWindow;
+    w.engine().maxRuns = 1;
+    w.show();
+    BatchInfo last;
+    w.batchObserver = [&](const BatchInfo& b) { last = b; };
+    w.SetSessionTimerEnabled(true);
+    QElapsedTimer clock;
+    clock.start();
+    while (w.engine().runsDone < 1 && clock.elapsed() < 90000)
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    ASSERT_EQ(w.engine().runsDone, 1) << "status: " << w.Status();
+    ASSERT_EQ(w.engine().lastResult, RunCompleted);
+    const int quadripoles = w.engine().quadripoleCount;
+    ASSERT_GT(last.batchRecords, 0);
+    EXPECT_EQ(last.done, quadripoles);
+
+    // The live panel: the first record of the last batch.
+    DistributionPage* distribution = w.distributionPage();
+    const auto& points = distribution->model().points();
+    ASSERT_EQ(int(points.size()), quadripoles);
+    const DistributionPoint& first = points[size_t(last.tableIndex)];
+    ASSERT_EQ(first.label, last.tableIndex);
+    if (!first.silver) {
+        EXPECT_EQ(w.findChild<QLabel*>("Rho1Lblx")->text(), FormatMeasured(first.x, 2));
+    }
+    EXPECT_EQ(w.findChild<QWidget*>(QStringLiteral("Ch%1Lbl").arg(last.batchRecords))->isHidden(),
+              false);
+
+    // The distribution chart: nothing drawn while hidden, every point once
+    // shown.
+    EXPECT_EQ(distribution->plottedCount(), 0u);
+    w.pageControl()->setCurrentWidget(distribution);
+    EXPECT_EQ(distribution->plottedCount(), points.size());
+    EXPECT_EQ(distribution->chart()->graph(0)->dataCount() +
+                  distribution->chart()->graph(1)->dataCount(),
+              quadripoles);
+
+    // The 3D view: every quadripole measured.
+    ProgressPage* progress = w.progressPage();
+    w.pageControl()->setCurrentWidget(progress);
+    if (progress->hasView()) {
+        const int measured = int(ProgressState::QuadMeasured);
+        EXPECT_EQ(progress->scatter()->seriesList()[measured]->dataProxy()->itemCount(),
+                  quadripoles);
+    }
+    w.batchObserver = nullptr;
     w.close();
 }

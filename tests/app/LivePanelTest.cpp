@@ -4,6 +4,7 @@
 #include "AppHarness.h"
 #include "FakeLink.h"
 #include "ui/StatusStrip.h"
+#include "ui/WidgetAdapters.h"
 
 #include <QLabel>
 #include <QProgressBar>
@@ -22,6 +23,13 @@ bool Hidden(MainWindow& w, const QString& name) {
     auto* widget = w.findChild<QWidget*>(name);
     EXPECT_NE(widget, nullptr) << name.toStdString();
     return widget && widget->isHidden();
+}
+
+// One batch through the window's view, then whatever drawing the window
+// left pending (it draws the shown page at most every tenth of a second).
+void ShowBatch(MainWindow& w, const MeasureRecord* records, const int16_t* list, int count) {
+    w.ShowLiveValues(records, list, count);
+    w.pageDrawing().Flush();
 }
 
 QColor Background(MainWindow& w, const char* name) {
@@ -63,7 +71,7 @@ TEST(LivePanel, OneRecordShowsTheFirstRowsAndWritesEveryRow) {
     MainWindow& w = rig.main();
     LiveBatch batch;
     batch.list[22] = -1; // written as an unsigned 16-bit number
-    w.ShowLiveValues(batch.records.data(), batch.list.data(), 1);
+    ShowBatch(w, batch.records.data(), batch.list.data(), 1);
 
     EXPECT_FALSE(Hidden(w, "Ch1Lbl"));
     EXPECT_FALSE(Hidden(w, "V1Lblx"));
@@ -100,7 +108,7 @@ TEST(LivePanel, OneRecordShowsTheFirstRowsAndWritesEveryRow) {
     EXPECT_EQ(Text(w, "Q20Lblx"), "0.5");
 
     // A longer batch afterwards reveals its rows again.
-    w.ShowLiveValues(batch.records.data(), batch.list.data(), 20);
+    ShowBatch(w, batch.records.data(), batch.list.data(), 20);
     EXPECT_FALSE(Hidden(w, "Ch20Lbl"));
     EXPECT_FALSE(Hidden(w, "P21Lbl"));
 }
@@ -113,7 +121,7 @@ TEST(LivePanel, SlotWithoutDataShowsNoDataMarkers) {
     MainWindow& w = rig.main();
     LiveBatch batch;
     batch.records[3].rho = NoDataValue;
-    w.ShowLiveValues(batch.records.data(), batch.list.data(), 4);
+    ShowBatch(w, batch.records.data(), batch.list.data(), 4);
     // Channel 4 is slot 3, and P5 is the N electrode of slot 3.
     for (const char* name :
          {"V4Lblx", "Rho4Lblx", "M4Lblx", "Sp4Lblx", "Q4Lblx", "X5Lblx", "Y5Lblx", "Z5Lblx"})
@@ -125,7 +133,7 @@ TEST(LivePanel, SlotWithoutDataShowsNoDataMarkers) {
 
     // Slot 0 empty: the current and the coordinates of A, B and P1 too.
     batch.records[0].rho = NoDataValue;
-    w.ShowLiveValues(batch.records.data(), batch.list.data(), 4);
+    ShowBatch(w, batch.records.data(), batch.list.data(), 4);
     for (const char* name :
          {"InLblx", "XaLblx", "ZbLblx", "X1Lblx", "Z1Lblx", "X2Lblx", "Rho1Lblx", "Q1Lblx"})
         EXPECT_EQ(Text(w, name).toStdString(), kNoDataText) << name;
@@ -138,7 +146,7 @@ TEST(LivePanel, SlotWithoutDataShowsNoDataMarkers) {
     marked.records[1].sp = std::numeric_limits<float>::quiet_NaN();
     marked.records[1].q = std::numeric_limits<float>::infinity();
     marked.records[1].chargeability = -1e29f;
-    w.ShowLiveValues(marked.records.data(), marked.list.data(), 3);
+    ShowBatch(w, marked.records.data(), marked.list.data(), 3);
     for (const char* name : {"V2Lblx", "Sp2Lblx", "Q2Lblx"})
         EXPECT_EQ(Text(w, name).toStdString(), kNoDataText) << name;
     EXPECT_EQ(Text(w, "M2Lblx"), FormatFixed(-1e29f, 3));

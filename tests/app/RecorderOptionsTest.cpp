@@ -49,6 +49,8 @@ TEST(RecorderOptions, BadOptionsAreRefusedWithTheUsage) {
         {{"stray"}, "unexpected argument \"stray\""},
         {{"--usb-id", "0403-6001"}, "--usb-id"},
         {{"--view", "a.heq", "--simulate", "a.heq"}, "--view and --simulate"},
+        {{"--export", "ohm,xls"}, "--export: unknown export format \"xls\""},
+        {{"--export", "none"}, "--export needs one or more of ohm, res2dinv, csv"},
     };
     for (const Case& c : cases) {
         const Outcome o = RunRecorder(c.args);

@@ -184,6 +184,26 @@ TEST(SettingsDialog, RunControlsAndReplayButtons) {
 
 // ---- about box ---------------------------------------------------------------
 
+TEST(SettingsDialog, ExportAfterEachAcquisitionShowsAndEditsTheSetting) {
+    DialogRig rig("[Settings]\nConnection=0\nExportAfterRun=csv,ohm\n");
+    EXPECT_TRUE(rig.Box("ExportOhmCb")->isChecked());
+    EXPECT_FALSE(rig.Box("ExportRes2dinvCb")->isChecked());
+    EXPECT_TRUE(rig.Box("ExportCsvCb")->isChecked());
+    rig.Box("ExportRes2dinvCb")->click();
+    rig.Box("ExportOhmCb")->click();
+    EXPECT_EQ(rig.settings.exportAfterRun, "res2dinv,csv");
+    ASSERT_TRUE(rig.settings.SaveSettings());
+    EXPECT_EQ(rig.Stored("ExportAfterRun").toString(), "res2dinv,csv");
+    rig.Box("ExportRes2dinvCb")->click();
+    rig.Box("ExportCsvCb")->click();
+    EXPECT_EQ(rig.settings.exportAfterRun, "");
+    // Showing the store's values does not write them back half-way.
+    rig.settings.exportAfterRun = "ohm,res2dinv,csv";
+    rig.dialog->SyncFromSettings();
+    EXPECT_EQ(rig.settings.exportAfterRun, "ohm,res2dinv,csv");
+    EXPECT_TRUE(rig.Box("ExportRes2dinvCb")->isChecked());
+}
+
 TEST(AboutDialog, VersionProductNameAndComments) {
     QGuiApplication::setApplicationDisplayName("Pylorix");
     struct Case {

@@ -104,6 +104,8 @@ public:
     std::map<RunButton, bool> buttonEnabled;
     std::function<void(const std::string&)> onRunStarted;
     std::function<void(int)> onRunFinished;
+    std::function<void(const QualityControl&)> onQuality;
+    int qualitySummaries = 0;
 
     void SetButtonEnabled(RunButton id, bool on) override {
         buttonEnabled[id] = on;
@@ -114,6 +116,11 @@ public:
         if (onRunStarted)
             onRunStarted(binFileName);
     }
+    void ShowQuality(const QualityControl& quality) override {
+        if (onQuality)
+            onQuality(quality);
+    }
+    void ShowQualitySummary(const QualityControl&) override { ++qualitySummaries; }
     void RunFinished(int result) override {
         RecordingView::RunFinished(result);
         if (onRunFinished)

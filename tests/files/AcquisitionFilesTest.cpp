@@ -5,8 +5,12 @@
 #include "files/AcquisitionFiles.h"
 #include "TestSupport.h"
 
+#include "TestEnvironment.h"
+
+#ifndef PYLORIX_CORE_TESTS
 #include <QCoreApplication>
 #include <QProcess>
+#endif
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -73,7 +77,7 @@ MeasureRecord Record(int index, float rho) {
 TEST(AcquisitionFolders, BothLevelsAreCreatedUnderTheRoot) {
     TempRoot root;
     const fs::path r = fs::path(root.path()) / "Varmex";
-    qputenv("PYLORIX_ROOT", QByteArray::fromStdString(r.string()));
+    SetEnvironment("PYLORIX_ROOT", r.string());
     EXPECT_EQ(DataRoot(), r);
     EXPECT_EQ(DataFolder(), r / "Pylorix Data");
     ASSERT_TRUE(EnsureDataFolder().ok);
@@ -85,7 +89,7 @@ TEST(AcquisitionFolders, BothLevelsAreCreatedUnderTheRoot) {
 TEST(AcquisitionFolders, ARootThatCannotBeCreatedIsReportedWithItsPath) {
     TempRoot root;
     const fs::path r = fs::path(root.path()) / "missing" / "Varmex";
-    qputenv("PYLORIX_ROOT", QByteArray::fromStdString(r.string()));
+    SetEnvironment("PYLORIX_ROOT", r.string());
     const FileStatus s = EnsureDataFolder();
     EXPECT_FALSE(s.ok);
     EXPECT_EQ(s.message, "Can't create directory \"" + r.string() + "\"");
@@ -94,10 +98,12 @@ TEST(AcquisitionFolders, ARootThatCannotBeCreatedIsReportedWithItsPath) {
 TEST(AcquisitionNames, BaseNameFollowsDateTimeAndName) {
     EXPECT_EQ(AcquisitionBaseName(At(2024, 5, 1, 14, 3, 27), "LINE1"),
               "Pylorix - 2024-05-01 - 14.03.27 - LINE1");
+    // Joined with the system's separator ("/data\\..." on Windows).
     const auto names = MakeAcquisitionFileNames("/data", At(2024, 5, 1, 14, 3, 27), "LINE1");
-    EXPECT_EQ(names.bin, "/data/Pylorix - 2024-05-01 - 14.03.27 - LINE1.bin");
-    EXPECT_EQ(names.heq, "/data/Pylorix - 2024-05-01 - 14.03.27 - LINE1.heq");
-    EXPECT_EQ(names.rpp, "/data/Pylorix - 2024-05-01 - 14.03.27 - LINE1.rpp");
+    const fs::path data("/data");
+    EXPECT_EQ(names.bin, PathToUtf8(data / "Pylorix - 2024-05-01 - 14.03.27 - LINE1.bin"));
+    EXPECT_EQ(names.heq, PathToUtf8(data / "Pylorix - 2024-05-01 - 14.03.27 - LINE1.heq"));
+    EXPECT_EQ(names.rpp, PathToUtf8(data / "Pylorix - 2024-05-01 - 14.03.27 - LINE1.rpp"));
 }
 
 TEST(AcquisitionNames, NameStopsAtZeroAndRefusedCharactersAreReplaced) {
@@ -427,7 +433,7 @@ TEST(AcquisitionNames, ARunNeverTakesTheNamesOfAnEarlierOne) {
     TempRoot root;
     const fs::path folder(root.path());
     const std::tm t = At(2024, 5, 1, 14, 3, 27);
-    const std::string stem = root.path() + "/Pylorix - 2024-05-01 - 14.03.27 - LINE1";
+    const std::string stem = PathToUtf8(folder / "Pylorix - 2024-05-01 - 14.03.27 - LINE1");
 
     const auto first = MakeAcquisitionFileNames(folder, t, "LINE1");
     EXPECT_EQ(first.bin, stem + ".bin");
@@ -445,7 +451,7 @@ TEST(AcquisitionNames, ARunNeverTakesTheNamesOfAnEarlierOne) {
     EXPECT_EQ(MakeAcquisitionFileNames(folder, t, "LINE1").heq, stem + " (5).heq");
     // Another name in the same second is free as it is.
     EXPECT_EQ(MakeAcquisitionFileNames(folder, t, "LINE2").bin,
-              root.path() + "/Pylorix - 2024-05-01 - 14.03.27 - LINE2.bin");
+              PathToUtf8(folder / "Pylorix - 2024-05-01 - 14.03.27 - LINE2.bin"));
 }
 
 TEST(AcquisitionNames, AnExistingRecordingIsNeverOpenedForWriting) {
@@ -529,6 +535,9 @@ TEST(DiskFull, AHeqThatDoesNotFitLeavesNothingBehind) {
     EXPECT_EQ(fs::file_size(heq), kHeqFileSize);
 }
 
+// The child is this program run again: a Qt-free build has no process
+// launcher for it.
+#ifndef PYLORIX_CORE_TESTS
 TEST(DiskFull, TheEnvironmentGivesAProgramUnderTestAFullDisk) {
     // The child: a fresh process whose budget comes from the environment.
     if (qEnvironmentVariableIsSet("PYLORIX_BUDGET_CHILD")) {
@@ -554,6 +563,7 @@ TEST(DiskFull, TheEnvironmentGivesAProgramUnderTestAFullDisk) {
     EXPECT_EQ(child.exitCode(), 0) << child.readAllStandardOutput().toStdString();
     EXPECT_EQ(fs::file_size(bin), 1029u + 2 * 304);
 }
+#endif
 
 // ---- a run that fails before its first batch -------------------------------------------
 

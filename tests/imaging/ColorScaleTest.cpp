@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 
@@ -69,11 +70,39 @@ TEST(ContourScaleTest, BandsSpacingAndReversedRange) {
     EXPECT_EQ(narrow.manualMinZ, 12);
     EXPECT_EQ(narrow.manualMaxZ, 31);
     EXPECT_EQ(narrow.zAxisLine, 1);
-    // No value yet: a window of 50 around the centre, spacing 2.
+    // No value yet: a window of 50 around the centre, fifty bands of 1.
     const ContourScale empty = ComputeContourScale({9e30, -9e30});
     EXPECT_EQ(empty.manualMinZ, -25);
     EXPECT_EQ(empty.manualMaxZ, 25);
-    EXPECT_EQ(empty.zAxisLine, 2);
+    EXPECT_EQ(empty.zAxisLine, 1);
+}
+
+TEST(ContourScaleTest, BandEdgesAreReadableAndAboutFiftyBands) {
+    struct Case {
+        double lo, hi;
+        double min, max, step;
+    };
+    const Case cases[] = {
+        {100, 150, 100, 150, 1},   {100, 400, 100, 400, 10},    {1, 10000, 0, 10000, 200},
+        {236, 268.5, 236, 269, 1}, {0.2, 0.8, 0, 1, 1},         {-37, 512, -40, 520, 20},
+        {150, 420, 150, 420, 10},  {1000, 1001, 1000, 1001, 1}, {77, 77, 77, 78, 1},
+        {3, 130, 0, 130, 5},       {12, 9e6, 0, 9e6, 200000},
+    };
+    for (const Case& c : cases) {
+        const ContourScale s = ComputeContourScale({c.lo, c.hi});
+        EXPECT_DOUBLE_EQ(s.manualMinZ, c.min) << c.lo << ".." << c.hi;
+        EXPECT_DOUBLE_EQ(s.manualMaxZ, c.max) << c.lo << ".." << c.hi;
+        EXPECT_DOUBLE_EQ(s.zAxisLine, c.step) << c.lo << ".." << c.hi;
+        EXPECT_LE(ContourBandCount(s), kMaxContourBands);
+        EXPECT_LE(s.manualMinZ, c.lo);
+        EXPECT_GE(s.manualMaxZ, c.hi);
+        // Each band its own colour, from the first of the palette to the last.
+        const int n = ContourBandCount(s);
+        EXPECT_EQ(BandColorIndex(0, n), 0);
+        EXPECT_EQ(BandColorIndex(n - 1, n), n > 1 ? kPaletteSize - 1 : 0);
+        for (int k = 1; k < n; ++k)
+            EXPECT_GT(BandColorIndex(k, n), BandColorIndex(k - 1, n));
+    }
 }
 
 TEST(DistributionValuesTest, FloorAndOrdering) {
@@ -210,8 +239,9 @@ TEST(RangeChoiceTest, ChartRangeIsWholeNumbersInOhmMetre) {
     EXPECT_NEAR(r.lo, 2.34, 1e-9);
     EXPECT_NEAR(r.hi, 4.2, 1e-9);
     cs.colorScaleMode = ColorScaleMode::Manual;
-    cs.typedMin = 250.7;
+    cs.typedMin = 250.7; // typed while the dialog showed ohm.cm
     cs.typedMax = 300.2;
+    cs.typedFactor = 100;
     EXPECT_NEAR(cs.ChartRange().lo, 2.5, 1e-9);
     cs.typedMax.reset(); // not a number: the full range
     EXPECT_NEAR(cs.ChartRange().hi, 4.2, 1e-9);
@@ -239,4 +269,93 @@ TEST(SampleLimitTest, FollowsTheIdleTimeWithinItsFloor) {
     cs.ResetRunStatistics();
     EXPECT_TRUE(cs.distributionValues.empty());
     EXPECT_TRUE(cs.smoothingReset);
+}
+
+// A survey whose resistivities climb along the line: each block of ten
+// values sits a little higher than the last, so the smoothed median lags
+// behind the true one. The range must still hold the bulk of the values
+// received and the median itself.
+TEST(OptimizedRangeTest, DriftingMedianWithSmoothingKeepsTheBulkOfTheValues) {
+    for (float drift : {2.0f, 3.0f, 4.0f}) {
+        ColorScale cs;
+        cs.ResetRunStatistics();
+        cs.sampleLimit = 100000;
+        std::vector<float> all;
+        for (int block = 0; block < 30; ++block) {
+            std::vector<float> values;
+            for (int k = 0; k < 10; ++k)
+                values.push_back(150.0f + drift * block + 8.0f * k / 9.0f);
+            Fill(cs, values);
+            all.insert(all.end(), values.begin(), values.end());
+            cs.ComputeOptimizedRange(true);
+            if (all.size() < 16)
+                continue;
+            const auto inside = std::count_if(all.begin(), all.end(), [&](float v) {
+                return v >= cs.optimizedMin && v <= cs.optimizedMax;
+            });
+            EXPECT_GE(static_cast<double>(inside), 0.6 * static_cast<double>(all.size()))
+                << "drift " << drift << ", " << all.size() << " values: [" << cs.optimizedMin
+                << ", " << cs.optimizedMax << "]";
+            const float median = cs.distributionValues[cs.distributionValues.size() / 2];
+            EXPECT_LE(cs.optimizedMin, median) << all.size();
+            EXPECT_GE(cs.optimizedMax, median) << all.size();
+        }
+    }
+}
+
+// However the values fall, the cut below the median stays below the cut
+// above it: a reversed range would leave nothing to colour.
+TEST(OptimizedRangeTest, SparseNoisyValuesNeverGiveAReversedRange) {
+    for (unsigned seed = 0; seed < 200; ++seed) {
+        ColorScale cs;
+        cs.sampleLimit = 100000;
+        std::mt19937 gen(seed);
+        std::uniform_real_distribution<float> noise(120.0f, 180.0f);
+        std::vector<float> values(16 + seed % 30);
+        for (float& v : values)
+            v = noise(gen);
+        Fill(cs, values);
+        cs.ComputeOptimizedRange(false);
+        EXPECT_LT(cs.optimizedMin, cs.optimizedMax) << "seed " << seed;
+    }
+}
+
+// Unsmoothed bounds of whole-number data are values of the data
+// themselves: the floor of a whole number is that number, not one below.
+TEST(OptimizedRangeTest, BoundsOfWholeNumbersAreExactlyDataValues) {
+    int checked = 0;
+    for (unsigned seed = 0; seed < 150; ++seed) {
+        ColorScale cs;
+        cs.sampleLimit = 100000;
+        std::mt19937 gen(seed);
+        std::uniform_int_distribution<int> whole(20, 900);
+        std::vector<float> values(16 + seed % 60);
+        for (float& v : values)
+            v = static_cast<float>(whole(gen));
+        Fill(cs, values);
+        ASSERT_TRUE(cs.ComputeOptimizedRange(false).computed);
+        const auto has = [&](float b) {
+            return std::find(values.begin(), values.end(), b) != values.end();
+        };
+        EXPECT_TRUE(has(cs.optimizedMin)) << "seed " << seed << ": " << cs.optimizedMin;
+        EXPECT_TRUE(has(cs.optimizedMax)) << "seed " << seed << ": " << cs.optimizedMax;
+        ++checked;
+    }
+    EXPECT_EQ(checked, 150);
+
+    // In ohm.cm the same holds for values with two decimals: 1.15 ohm.m is
+    // 115 ohm.cm, not 114.
+    ColorScale cm;
+    cm.sampleLimit = 1000;
+    std::vector<float> small;
+    std::vector<float> inCm;
+    for (int i = 0; i < 40; ++i) {
+        small.push_back(static_cast<float>(115 + 7 * i) / 100.0f); // 1.15 .. 3.88
+        inCm.push_back(static_cast<float>(115 + 7 * i));
+    }
+    Fill(cm, small);
+    ASSERT_EQ(cm.UnitFactor(), 100.0f);
+    cm.ComputeOptimizedRange(false);
+    EXPECT_NE(std::find(inCm.begin(), inCm.end(), cm.optimizedMin), inCm.end()) << cm.optimizedMin;
+    EXPECT_NE(std::find(inCm.begin(), inCm.end(), cm.optimizedMax), inCm.end()) << cm.optimizedMax;
 }

@@ -37,10 +37,10 @@ TEST(ProgressModelTest, PolePoleShowsNoRemoteElectrodeAndWidensTheZRange) {
     EXPECT_TRUE(e[11].IsNull()); // remote electrodes with numbers of their own
     EXPECT_TRUE(e[12].IsNull());
     EXPECT_EQ(Count(e, ProgressState::ElectrodeIdle), 10);
-    EXPECT_FLOAT_EQ(e[3].x, -2.0f);
+    EXPECT_FLOAT_EQ(e[3].x, 2.0f); // x with its true sign
     // Every report point at y = 0: the z range is widened to 1.
-    EXPECT_EQ(m.manualMinZ(), -1);
-    EXPECT_EQ(m.manualMaxZ(), 0);
+    EXPECT_EQ(m.manualMinZ(), 0);
+    EXPECT_EQ(m.manualMaxZ(), 1);
     EXPECT_EQ(Count(m.quadripolePoints(), ProgressState::QuadNotMeasured), s->quadripoleCount);
 }
 

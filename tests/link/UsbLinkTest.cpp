@@ -1,9 +1,11 @@
-// The USB link through a scripted FTDI device on a fake clock: the connect
-// prompt, which adapter is taken for the instrument, the open retries and
-// what a failure says, the line set-up, versions, the line settings and
-// their coercions, the pace of writes, and the errors of a link closed or
-// unplugged mid-wait.
+// The USB link through a scripted FTDI device on a fake clock, once with
+// the device behind FtdiApi directly and once behind the D2XX backend and a
+// fake D2XX library it loads (FakeD2xx.cpp): the connect prompt, which adapter is taken for the
+// instrument, the open retries and what a failure says, the line set-up, versions, the line
+// settings and their coercions, the pace of writes, and the errors of a link closed or unplugged
+// mid-wait.
 #include "link/UsbLink.h"
+#include "FakeD2xxLibrary.h"
 #include "FakeFtdi.h"
 #include "FakeLink.h"
 #include "link/LinePace.h"
@@ -29,19 +31,30 @@ public:
     }
 };
 
-struct UsbFixture : ::testing::Test {
+enum class Backend { Direct, D2xx };
+
+struct UsbFixture : ::testing::TestWithParam<Backend> {
     UsbHooks hooks;
     FakeFtdi ftdi;
+    std::unique_ptr<FakeD2xxLibrary> d2xx;
     std::unique_ptr<UsbLink> link;
 
     void SetUp() override {
         SetUiHooks(&hooks);
-        link = std::make_unique<UsbLink>(&ftdi);
+        if (GetParam() == Backend::D2xx) {
+            d2xx = std::make_unique<FakeD2xxLibrary>(ftdi);
+            ASSERT_TRUE(d2xx->api.Loaded()) << d2xx->api.LibraryText();
+        }
+        link = std::make_unique<UsbLink>(&Api());
     }
     void TearDown() override {
         link.reset();
+        d2xx.reset();
         SetUiHooks(nullptr);
     }
+    // The calls the link makes: the device itself, or D2XX in front of it.
+    FtdiApi& Api() { return d2xx ? static_cast<FtdiApi&>(d2xx->api) : ftdi; }
+    bool ThroughD2xx() const { return GetParam() == Backend::D2xx; }
     int Open() { return link->Open(99, 273000, "", false, "", 0); }
     std::string LastCall() const { return ftdi.calls.empty() ? "" : ftdi.calls.back(); }
 };
@@ -73,7 +86,7 @@ void ExpectLinkError(const std::function<void()>& op, const std::string& text) {
 
 } // namespace
 
-TEST_F(UsbFixture, WithoutDeviceItKeepsAskingUntilCancel) {
+TEST_P(UsbFixture, WithoutDeviceItKeepsAskingUntilCancel) {
     ftdi.attached.clear();
     hooks.answers = {true, true, false};
     EXPECT_EQ(Open(), 0);
@@ -107,7 +120,7 @@ TEST_F(UsbFixture, WithoutDeviceItKeepsAskingUntilCancel) {
     EXPECT_EQ(hooks.prompts.size(), 1u);
 }
 
-TEST_F(UsbFixture, RefusedDeviceGivesUpAfter501AttemptsAndSaysWhy) {
+TEST_P(UsbFixture, RefusedDeviceGivesUpAfter501AttemptsAndSaysWhy) {
     ftdi.openRefusals = -1;
     EXPECT_EQ(Open(), 0);
     EXPECT_EQ(link->GetState(), -1);
@@ -118,21 +131,30 @@ TEST_F(UsbFixture, RefusedDeviceGivesUpAfter501AttemptsAndSaysWhy) {
     EXPECT_TRUE(ftdi.CallsFrom("ClrDtr").empty());
     EXPECT_EQ(link->VersionText(), "NA");
     EXPECT_EQ(ftdi.openHandles, 0);
-    EXPECT_EQ(link->FailureReason(),
-              "the instrument could not be opened: unable to claim usb device");
+    if (ThroughD2xx()) {
+        // D2XX gives a status only; the backend puts it in the system's terms.
+        EXPECT_EQ(link->FailureReason().rfind("the instrument could not be opened: the device is "
+                                              "in use",
+                                              0),
+                  0u)
+            << link->FailureReason();
+    } else {
+        EXPECT_EQ(link->FailureReason(),
+                  "the instrument could not be opened: unable to claim usb device");
 
-    // Without permission the reason points at the udev rule.
-    ftdi.refusal = kFtAccessDenied;
-    ftdi.refusalText = "Access denied (insufficient permissions)";
-    EXPECT_EQ(Open(), 0);
-    EXPECT_NE(link->FailureReason().find("Access denied (insufficient permissions)"),
-              std::string::npos);
-    EXPECT_NE(link->FailureReason().find("60-pylorix-instrument.rules"), std::string::npos);
+        // Without permission the reason points at the udev rule.
+        ftdi.refusal = kFtAccessDenied;
+        ftdi.refusalText = "Access denied (insufficient permissions)";
+        EXPECT_EQ(Open(), 0);
+        EXPECT_NE(link->FailureReason().find("Access denied (insufficient permissions)"),
+                  std::string::npos);
+        EXPECT_NE(link->FailureReason().find("60-pylorix-instrument.rules"), std::string::npos);
+    }
 
     // A device that needs a few tries is opened, and the reason is gone.
     ftdi.openRefusals = 7;
     EXPECT_EQ(Open(), 99);
-    EXPECT_EQ(ftdi.openTimes.size(), 2 * 501u + 8u);
+    EXPECT_EQ(ftdi.openTimes.size(), (ThroughD2xx() ? 1 : 2) * 501u + 8u);
     EXPECT_EQ(link->FailureReason(), "");
     link->Close();
 
@@ -152,7 +174,7 @@ TEST_F(UsbFixture, RefusedDeviceGivesUpAfter501AttemptsAndSaysWhy) {
     EXPECT_EQ(link->FailureReason(), "no instrument among the attached USB devices");
 }
 
-TEST_F(UsbFixture, OpenSetsUpThe8N1LineAndCloseDropsIt) {
+TEST_P(UsbFixture, OpenSetsUpThe8N1LineAndCloseDropsIt) {
     const int64_t before = hooks.now;
     EXPECT_EQ(Open(), 99);
     EXPECT_EQ(link->GetState(), 99);
@@ -189,7 +211,7 @@ TEST_F(UsbFixture, OpenSetsUpThe8N1LineAndCloseDropsIt) {
     EXPECT_EQ(ftdi.openHandles, 0);
 }
 
-TEST_F(UsbFixture, OnlyTheInstrumentIsOpenedAmongFtdiAdapters) {
+TEST_P(UsbFixture, OnlyTheInstrumentIsOpenedAmongFtdiAdapters) {
     const UsbDevice gps =
         Device(0x0403, 0x6001, "u-blox GNSS receiver", "1-1", "u-blox AG", "GPS00017");
     const UsbDevice instrument = Device(0x0403, 0x6015, "VARMEX PRO USB", "1-3");
@@ -197,7 +219,7 @@ TEST_F(UsbFixture, OnlyTheInstrumentIsOpenedAmongFtdiAdapters) {
     // A GPS receiver on FTDI's ID beside the instrument: the instrument is
     // counted and opened, the receiver left alone.
     ftdi.attached = {gps, instrument};
-    EXPECT_EQ(UsbDeviceCount(ftdi), 1);
+    EXPECT_EQ(UsbDeviceCount(Api()), 1);
     EXPECT_EQ(Open(), 99);
     EXPECT_EQ(ftdi.openTimes.size(), 1u);
     EXPECT_EQ(ftdi.calls.front(), "Open 1-3");
@@ -208,7 +230,7 @@ TEST_F(UsbFixture, OnlyTheInstrumentIsOpenedAmongFtdiAdapters) {
     ftdi.attached = {gps};
     ftdi.calls.clear();
     hooks.answers = {false};
-    EXPECT_EQ(UsbDeviceCount(ftdi), 0);
+    EXPECT_EQ(UsbDeviceCount(Api()), 0);
     EXPECT_EQ(Open(), 0);
     EXPECT_EQ(hooks.prompts.size(), 1u);
     EXPECT_TRUE(ftdi.calls.empty());
@@ -218,11 +240,11 @@ TEST_F(UsbFixture, OnlyTheInstrumentIsOpenedAmongFtdiAdapters) {
     const UsbDevice plainA = FakeFtdi::Bridge("1-1", 0x6001, "FT232R USB UART", "A50285BI");
     const UsbDevice plainB = FakeFtdi::Bridge("1-2", 0x6001, "FT232R USB UART", "A9M1XKQ2");
     ftdi.attached = {plainA, plainB};
-    EXPECT_EQ(UsbDeviceCount(ftdi), 0);
+    EXPECT_EQ(UsbDeviceCount(Api()), 0);
     std::vector<UsbId> ids;
     ASSERT_EQ(ParseUsbIds("0403:6001:A9M1XKQ2", ids), "");
-    EXPECT_EQ(UsbDeviceCount(ftdi, ids), 1);
-    UsbLink named(&ftdi, ids);
+    EXPECT_EQ(UsbDeviceCount(Api(), ids), 1);
+    UsbLink named(&Api(), ids);
     EXPECT_EQ(named.Open(99, 273000, "", false, "", 0), 99);
     EXPECT_EQ(named.OpenedDevice().location, "1-2");
 
@@ -232,10 +254,10 @@ TEST_F(UsbFixture, OnlyTheInstrumentIsOpenedAmongFtdiAdapters) {
     ftdi.attached = {plainA};
     ASSERT_EQ(Open(), 99);
     ftdi.attached = {plainA, plainB};
-    EXPECT_EQ(UsbDeviceCount(ftdi), 1);
+    EXPECT_EQ(UsbDeviceCount(Api()), 1);
     EXPECT_EQ(link->InputCount(), 0);
     link->Close();
-    EXPECT_EQ(UsbDeviceCount(ftdi), 0);
+    EXPECT_EQ(UsbDeviceCount(Api()), 0);
 }
 
 TEST(UsbIdentity, WhichDevicesAreInstruments) {
@@ -316,7 +338,7 @@ TEST(UsbIdentity, ParsesIdListsAndSaysWhatItRefuses) {
     EXPECT_EQ(some.size(), 2u);
 }
 
-TEST_F(UsbFixture, VersionTextInItsForms) {
+TEST_P(UsbFixture, VersionTextInItsForms) {
     EXPECT_EQ(link->VersionText(), "NA");
     ASSERT_EQ(Open(), 99);
     EXPECT_EQ(link->VersionText(), "DRV v2.0c.1a\nDLL v1.05.00");
@@ -328,7 +350,7 @@ TEST_F(UsbFixture, VersionTextInItsForms) {
     EXPECT_EQ(link->VersionText(), "Unknown");
 }
 
-TEST_F(UsbFixture, LineSettingsAreCoercedAndReadBack) {
+TEST_P(UsbFixture, LineSettingsAreCoercedAndReadBack) {
     link->SetDataBits(7); // closed: nothing reaches the device
     EXPECT_TRUE(ftdi.calls.empty());
     EXPECT_EQ(link->GetDsr(), 0);
@@ -373,7 +395,7 @@ TEST_F(UsbFixture, LineSettingsAreCoercedAndReadBack) {
     }
 }
 
-TEST_F(UsbFixture, TimedReadsPumpAndStopEarlyWhenTheLinkCloses) {
+TEST_P(UsbFixture, TimedReadsPumpAndStopEarlyWhenTheLinkCloses) {
     ASSERT_EQ(Open(), 99);
     ftdi.logTimeouts = false;
     ftdi.rx = {1, 2};
@@ -401,7 +423,7 @@ TEST_F(UsbFixture, TimedReadsPumpAndStopEarlyWhenTheLinkCloses) {
     EXPECT_LT(hooks.now - before, 1000);
 }
 
-TEST_F(UsbFixture, WaitsSleepInTheDeviceAndPumpEveryLatencyPeriod) {
+TEST_P(UsbFixture, WaitsSleepInTheDeviceAndPumpEveryLatencyPeriod) {
     ASSERT_EQ(Open(), 99);
     link->SetLatency(20);
     ftdi.latencyMs = 20;
@@ -436,7 +458,7 @@ TEST_F(UsbFixture, WaitsSleepInTheDeviceAndPumpEveryLatencyPeriod) {
     EXPECT_EQ(ftdi.idleWaits, 10); // one latency period per pump until it came
 }
 
-TEST_F(UsbFixture, A528ByteBlockLeavesAtTheLinePaceWithoutWaitingOnTheReceiver) {
+TEST_P(UsbFixture, A528ByteBlockLeavesAtTheLinePaceWithoutWaitingOnTheReceiver) {
     ASSERT_EQ(Open(), 99);
     link->SetLatency(20);
     ftdi.latencyMs = 20;
@@ -515,7 +537,7 @@ TEST(LinePace, BytesLeaveAtTheRateAndFormatOfTheLine) {
     EXPECT_EQ(pace.Pending(t0 + seconds(3) + microseconds(5500)), 5u);
 }
 
-TEST_F(UsbFixture, ErrorsOfALinkClosedOrUnpluggedWhileWaiting) {
+TEST_P(UsbFixture, ErrorsOfALinkClosedOrUnpluggedWhileWaiting) {
     ExpectLinkError([&] { link->ReadByte(); }, "Port err. Getcom");
     ExpectLinkError([&] { link->WriteByte(1); }, "Port err. putcom");
 
@@ -550,7 +572,7 @@ TEST_F(UsbFixture, ErrorsOfALinkClosedOrUnpluggedWhileWaiting) {
     EXPECT_EQ(link->GetState(), -1);
 }
 
-TEST_F(UsbFixture, IdentitySwitchesTo115200AndBackToTheRateInForce) {
+TEST_P(UsbFixture, IdentitySwitchesTo115200AndBackToTheRateInForce) {
     ASSERT_EQ(Open(), 99);
     ftdi.logTimeouts = false;
 
@@ -586,3 +608,8 @@ TEST_F(UsbFixture, IdentitySwitchesTo115200AndBackToTheRateInForce) {
     EXPECT_FALSE(link->ReadIdentity(second, first));
     EXPECT_EQ(hooks.messages, std::vector<std::string>{"Unknown Baudrate"});
 }
+
+INSTANTIATE_TEST_SUITE_P(Backends, UsbFixture, ::testing::Values(Backend::Direct, Backend::D2xx),
+                         [](const ::testing::TestParamInfo<Backend>& info) {
+                             return info.param == Backend::D2xx ? "D2xx" : "Direct";
+                         });

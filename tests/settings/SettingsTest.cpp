@@ -233,3 +233,48 @@ TEST(SettingsStore, LaunchAddressIsNeverStored) {
     ASSERT_TRUE(typed.SaveSettings());
     EXPECT_EQ(Stored("IPAddress").toString(), "10.9.9.9");
 }
+
+TEST(SettingsStore, ExportAfterRunIsKeptInItsCanonicalForm) {
+    TempRoot root;
+    // By hand: any case, blanks, repeats, no quotes.
+    WriteIni("Connection=0\nExportAfterRun=CSV, ohm ,csv\n");
+    Settings s;
+    ASSERT_TRUE(s.LoadSettings());
+    EXPECT_EQ(s.exportAfterRun, "ohm,csv");
+    s.exportAfterRun = "ohm,res2dinv,csv";
+    ASSERT_TRUE(s.SaveSettings());
+    Settings back;
+    back.LoadSettings();
+    EXPECT_EQ(back.exportAfterRun, "ohm,res2dinv,csv");
+
+    // A name the program does not know exports nothing rather than a part;
+    // so does a file from before the key existed.
+    for (const char* text :
+         {"ExportAfterRun=ohm,xls\n", "Connection=0\n", "ExportAfterRun=none\n"}) {
+        WriteIni(text);
+        Settings other;
+        other.exportAfterRun = "csv";
+        other.LoadSettings();
+        EXPECT_EQ(other.exportAfterRun, "") << text;
+    }
+}
+
+TEST(SettingsStore, QualityLimitsRoundTripAndUnusableValuesKeepTheDefaults) {
+    TempRoot root;
+    WriteIni("QcMaxQ=2.5\nQcMinCurrentMa=0\nQcMinPotentialMv=-1\nQcOutlierMads=abc\n"
+             "QcReciprocalErrorPercent=10\n");
+    Settings s;
+    ASSERT_TRUE(s.LoadSettings());
+    EXPECT_FLOAT_EQ(s.qcMaxQ, 2.5f);
+    EXPECT_FLOAT_EQ(s.qcMinCurrentMa, 1.0f);
+    EXPECT_FLOAT_EQ(s.qcMinPotentialMv, 0.1f);
+    EXPECT_FLOAT_EQ(s.qcOutlierMads, 3.0f);
+    EXPECT_FLOAT_EQ(s.qcReciprocalErrorPercent, 10.0f);
+    s.qcOutlierMads = 4.0f;
+    ASSERT_TRUE(s.SaveSettings());
+    Settings back;
+    back.LoadSettings();
+    EXPECT_FLOAT_EQ(back.qcMaxQ, 2.5f);
+    EXPECT_FLOAT_EQ(back.qcOutlierMads, 4.0f);
+    EXPECT_FLOAT_EQ(back.qcReciprocalErrorPercent, 10.0f);
+}

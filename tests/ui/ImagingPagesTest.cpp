@@ -46,6 +46,11 @@ QRgb PixelAt(ContourGraph& graph, const QImage& image, double x, double y) {
     return image.pixel(static_cast<int>(p.x()), static_cast<int>(p.y())) | 0xff000000u;
 }
 
+// The colour the graph gives a value: its band, spread over the palette.
+QRgb BandRgb(const Palette& palette, const ContourScale& scale, double value) {
+    return Rgb32(palette[BandColorIndex(ContourBand(value, scale), ContourBandCount(scale))]);
+}
+
 QImage Render(QCustomPlot& plot) {
     plot.replot();
     return plot.toPixmap(plot.width(), plot.height(), 1.0).toImage();
@@ -57,35 +62,41 @@ TEST(ContourGraphTest, BandsAndMarkersAreDrawnWhereTheGridSays) {
     ContourGraph graph;
     graph.resize(600, 400);
     graph.SetAxisRanges(0, 20, -10, 0);
-    graph.SetContourScale(ContourScale{10, 60, 10}, 1.0f);
+    const ContourScale five{10, 60, 10};
+    graph.SetContourScale(five, 1.0f);
     graph.SetGrid(SmallGrid(12, 30, 48));
     int lower = 0, upper = 50;
     const Palette palette = BuildPalette(lower, upper);
     graph.SetSubsetColors(palette);
     QImage image = Render(graph);
-    // 12 -> band 0; 48 -> band 3; halfway between 12 and 30 (21) -> band 1.
+    // 12 -> band 0 of 5, the first colour; 48 -> band 3; halfway between 12
+    // and 30 (21) -> band 1.
     EXPECT_EQ(PixelAt(graph, image, 0.3, -5), Rgb32(palette[0]));
-    EXPECT_EQ(PixelAt(graph, image, 19.7, -5), Rgb32(palette[3]));
-    EXPECT_EQ(PixelAt(graph, image, 5, -5), Rgb32(palette[1]));
+    EXPECT_EQ(PixelAt(graph, image, 19.7, -5), BandRgb(palette, five, 48));
+    EXPECT_EQ(PixelAt(graph, image, 5, -5), BandRgb(palette, five, 21));
+    EXPECT_NE(BandRgb(palette, five, 21), BandRgb(palette, five, 12));
 
     // The unit factor multiplies the values: 12 ohm.m shown as 1200 ohm.cm.
-    graph.SetContourScale(ContourScale{1000, 6000, 100}, 100.0f);
+    const ContourScale cm{1000, 6000, 100};
+    graph.SetContourScale(cm, 100.0f);
     image = Render(graph);
-    EXPECT_EQ(PixelAt(graph, image, 0.3, -5), Rgb32(palette[2]));
+    EXPECT_EQ(PixelAt(graph, image, 0.3, -5), BandRgb(palette, cm, 1200));
+    EXPECT_NE(BandRgb(palette, cm, 1200), BandRgb(palette, cm, 1000));
 
     // Not measured: left empty; measured without value: neutral grey.
-    graph.SetContourScale(ContourScale{10, 60, 10}, 1.0f);
+    graph.SetContourScale(five, 1.0f);
     graph.SetGrid(SmallGrid(kNotMeasuredValue, 30, kNoValueValue));
     image = Render(graph);
     EXPECT_EQ(PixelAt(graph, image, 0.5, -5), qRgb(255, 255, 255));
     EXPECT_EQ(PixelAt(graph, image, 19.5, -5), ContourBands::NoValueColor());
-    EXPECT_EQ(PixelAt(graph, image, 10, -5), Rgb32(palette[2]));
+    EXPECT_EQ(PixelAt(graph, image, 10, -5), BandRgb(palette, five, 30));
 }
 
 TEST(ContourGraphTest, LegendShowsOneBoxPerBand) {
     ContourGraph graph;
     graph.resize(600, 400);
-    graph.SetContourScale(ComputeContourScale({100, 140}), 1.0f); // 40 bands of 1
+    const ContourScale scale = ComputeContourScale({100, 140}); // 40 bands of 1
+    graph.SetContourScale(scale, 1.0f);
     int lower = 10, upper = 40;
     const Palette palette = BuildPalette(lower, upper);
     graph.SetSubsetColors(palette);
@@ -94,7 +105,8 @@ TEST(ContourGraphTest, LegendShowsOneBoxPerBand) {
     const int x = graph.legendRect()->rect().center().x();
     for (int band : {0, 9, 20, 39}) {
         const int y = static_cast<int>(axis->coordToPixel(100 + band + 0.5));
-        EXPECT_EQ(image.pixel(x, y) | 0xff000000u, Rgb32(palette[band])) << band;
+        EXPECT_EQ(image.pixel(x, y) | 0xff000000u, BandRgb(palette, scale, 100 + band + 0.5))
+            << band;
     }
     EXPECT_DOUBLE_EQ(axis->range().upper, 140);
 }

@@ -207,7 +207,8 @@ void EmuSession::runCheck() {
     }();
     const int steps = wired() ? p.getI32(16) + 3 : p.getI32(164);
     wire_.writeText("GO");
-    wire_.writeLong(0);
+    // The check finds the electrodes whose contact is bad.
+    wire_.writeLong(int32_t(o_.badElectrodes.size()));
     for (int i = 0; i < std::clamp(steps, 0, 4000); ++i)
         wire_.writeText("+-");
     wire_.writeText("OK");

@@ -2,6 +2,7 @@
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
+#include <algorithm>
 #include <climits>
 
 namespace varmexemu {
@@ -119,6 +120,15 @@ const OptionEntry kOptions[] = {
      "absent.",
      nullptr},
     {"corrupt-blocks", "Probability of a block checksum error during block downloads.", "P"},
+    {"bad-electrode",
+     "Electrode N (its node number) has a high contact resistance: every reading it takes "
+     "part in comes out noisy with a high Q, and draws under 1 mA when N injects "
+     "(repeatable).",
+     "N"},
+    {"reciprocals",
+     "Append the reciprocal M,N,A,B of every K-th quadripole to the sequence; K may be left "
+     "out (default 1: every quadripole).",
+     "K"},
     {"pace-baud",
      "Bytes leave no faster than N baud, 10 bit times a byte, on every link "
      "(default 0 = as fast as the link takes them).",
@@ -163,6 +173,34 @@ bool toDouble(const QString& s, double lo, double hi, double& out) {
     return true;
 }
 
+// QCommandLineParser knows no option with an optional value: a bare
+// --reciprocals gets its default K written in, unless a number follows.
+QStringList withReciprocalDefault(const QStringList& arguments) {
+    QStringList out;
+    bool optionsEnded = false;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& a = arguments[i];
+        out << a;
+        if (i == 0 || optionsEnded)
+            continue;
+        if (a == QLatin1String("--")) {
+            optionsEnded = true;
+            continue;
+        }
+        if (a != QLatin1String("--reciprocals") && a != QLatin1String("-reciprocals"))
+            continue;
+        const bool hasNext = i + 1 < arguments.size();
+        const QString next = hasNext ? arguments[i + 1] : QString();
+        bool isNumber = false;
+        next.toLongLong(&isNumber);
+        // A word that is no option is taken as the value, so that a typing
+        // slip is reported against --reciprocals.
+        if (!hasNext || (next.startsWith(QLatin1Char('-')) && !isNumber))
+            out << QStringLiteral("1");
+    }
+    return out;
+}
+
 } // namespace
 
 EmuParseResult parseEmuOptions(const QStringList& arguments, EmuOptions& o) {
@@ -179,7 +217,7 @@ EmuParseResult parseEmuOptions(const QStringList& arguments, EmuOptions& o) {
             p.addOption(
                 QCommandLineOption(QString::fromLatin1(s.name), QString::fromLatin1(s.help)));
     }
-    if (!p.parse(arguments)) {
+    if (!p.parse(withReciprocalDefault(arguments))) {
         r.error = p.errorText();
         return r;
     }
@@ -333,6 +371,35 @@ EmuParseResult parseEmuOptions(const QStringList& arguments, EmuOptions& o) {
     if (o.firstNode - 1 + o.lines * o.electrodes > 2000)
         return fail(QStringLiteral("electrodes"),
                     QStringLiteral("first node - 1 + lines x electrodes must not exceed 2000"));
+
+    for (const QString& v : p.values(QStringLiteral("bad-electrode"))) {
+        int node = 0;
+        if (!toInt(v, 0, 2000, node))
+            return fail(QStringLiteral("bad-electrode"),
+                        QStringLiteral("expected a node number from 0 to 2000"));
+        // Only an electrode the readings use can spoil them: a number off
+        // the survey is a slip that would silently play no fault at all.
+        const int dipoles = std::min(o.channels, 10);
+        const int first = o.movingArray ? 1 : o.firstNode;
+        const int last = o.movingArray ? dipoles + 3 : o.firstNode - 1 + o.lines * o.electrodes;
+        const bool remote = !o.movingArray && o.array == ArrayType::PoleDipole;
+        if ((node < first || node > last) && !(node == 0 && remote))
+            return fail(QStringLiteral("bad-electrode"),
+                        QStringLiteral("node %1 is not an electrode of the survey (%2 to %3%4)")
+                            .arg(node)
+                            .arg(first)
+                            .arg(last)
+                            .arg(remote ? QStringLiteral(", or 0 for the remote one") : QString()));
+        if (std::find(o.badElectrodes.begin(), o.badElectrodes.end(), node) ==
+            o.badElectrodes.end())
+            o.badElectrodes.push_back(node);
+    }
+    std::sort(o.badElectrodes.begin(), o.badElectrodes.end());
+    if (!intOpt("reciprocals", 1, 16000, o.reciprocalEvery))
+        return r;
+    if (o.reciprocalEvery > 0 && o.movingArray)
+        return fail(QStringLiteral("reciprocals"),
+                    QStringLiteral("a moving array has no quadripole table to hold them"));
 
     for (const char* name : {"short-record", "bad-record"}) {
         const QString n = QString::fromLatin1(name);

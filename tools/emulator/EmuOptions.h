@@ -92,6 +92,13 @@ struct EmuOptions {
     bool badIndex = false;
     double corruptBlocks = 0.0;
 
+    // Data-quality faults
+    // Node numbers of electrodes with a high contact resistance, ascending,
+    // each once.
+    std::vector<int> badElectrodes;
+    // The reciprocal of every K-th quadripole follows the sequence; 0: none.
+    int reciprocalEvery = 0;
+
     // Hostile peers (at most one of these)
     FloodKind flood = FloodKind::None;
     bool wedge = false;           // every block of the downloads arrives bad, for ever

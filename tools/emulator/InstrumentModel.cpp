@@ -29,8 +29,15 @@ double selfPotential(int number) {
 } // namespace
 
 InstrumentModel::InstrumentModel(const EmuOptions& options, const EmuSurvey& survey)
-    : o_(options), s_(survey), rng_(options.seed, 1) {
+    : o_(options), s_(survey), rng_(options.seed, 1), badRng_(options.seed, 11) {
     name_ = options.name.toLatin1().left(11).toStdString();
+    // A poorly planted electrode (dry ground, a stone, a loose clip) adds
+    // some 400 kOhm to 1.1 MOhm: the transmitter then drives well under
+    // 1 mA through it.
+    for (int node : options.badElectrodes) {
+        EmuRandom contact(options.seed, 1000 + uint64_t(node));
+        badContacts_.push_back({node, contact.uniform(400e3, 1.1e6)});
+    }
     if (o_.generation == Generation::Wired) {
         ByteImage c(kWiredConfigurationSize);
         c.putI32(0, 10);     // receiver channels of the instrument
@@ -112,6 +119,13 @@ void InstrumentModel::advanceTrack(double step) {
     trip_ += step;
 }
 
+double InstrumentModel::badContactOhms(int node) const {
+    for (const auto& [number, ohms] : badContacts_)
+        if (number == node)
+            return ohms;
+    return 0.0;
+}
+
 EmuMeasurement InstrumentModel::measure(int position, int channel) {
     EmuMeasurement m;
     m.acquisition = acquisition_;
@@ -164,7 +178,19 @@ EmuMeasurement InstrumentModel::measure(int position, int channel) {
     const double contact = 600.0 + 900.0 * electrodeHash(m.quad.a) +
                            (m.quad.b == 0 ? 150.0 : 900.0 * electrodeHash(m.quad.b));
     const double voltage = kTxVoltage * txBattery_ / 12.8;
-    const double current = 1000.0 * voltage / contact * (1.0 + 0.002 * rng_.normal());
+    const double jitter = 1.0 + 0.002 * rng_.normal();
+    const double nominal = 1000.0 * voltage / contact * jitter;
+    nominalCurrent_ = float(nominal);
+    const double badOhms = badContactOhms(m.quad.a) + badContactOhms(m.quad.b);
+    const double current =
+        badOhms > 0.0 ? 1000.0 * voltage / (contact + badOhms) * jitter : nominal;
+    // A bad contact anywhere in the array lets the reading wander: telluric
+    // noise and polarisation swamp a small signal, and the receiver's
+    // repeat stacks disagree.
+    for (const int node : {m.quad.a, m.quad.b, m.quad.m, m.quad.n})
+        m.badContact = m.badContact || badContactOhms(node) > 0.0;
+    if (m.badContact)
+        rho *= std::exp(badRng_.uniform(std::log(0.4), std::log(2.5)));
     m.current = float(current);
     m.rho = k != 0.0 ? float(rho) : 0.0f;
     m.vp = k != 0.0 ? float(double(m.rho) * current / k) : 0.0f;
@@ -190,6 +216,11 @@ EmuMeasurement InstrumentModel::measure(int position, int channel) {
     }
     m.q = float(0.05 + std::fabs(rng_.normal()) * o_.noise * 50.0 +
                 (outlier ? rng_.uniform(5.0, 30.0) : 0.0));
+    if (m.badContact)
+        m.q = float(badRng_.uniform(10.0, 40.0));
+    m.trueRho = truth;
+    m.partnerIndex = s_.partner(position) >= 0 ? s_.number(s_.partner(position)) : -1;
+    m.reciprocal = s_.isReciprocal(position);
     m.time1 = kInjectionTime;
     m.time2 = kDelayTime;
     m.configurationCode = arrayCode(o_.array);
@@ -213,11 +244,13 @@ std::vector<EmuMeasurement> InstrumentModel::inject(const EmuBatch& batch) {
         if (s_.moving)
             advanceTrack(0.5 * o_.spacing / batch.count);
         out.push_back(measure(batch.first + k, k));
-        currentSum += out.back().current;
+        currentSum += nominalCurrent_;
     }
     ++injections_;
     // The transmitter battery runs down with the current it delivers; the
-    // receiver's slowly; the receiver warms up in the sun.
+    // receiver's slowly; the receiver warms up in the sun. The drain follows
+    // the current sound contacts would draw: a bad contact is played on top
+    // of the survey and leaves the rest of it reading exactly as without.
     const double meanCurrent = batch.count > 0 ? currentSum / batch.count : 0.0;
     txBattery_ = std::max(10.8, txBattery_ - 0.0008 - 0.000002 * meanCurrent);
     rxBattery_ = std::max(10.8, rxBattery_ - 0.0003);

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace varmexemu {
@@ -48,6 +49,14 @@ struct EmuMeasurement {
     // second offset, the extra values flagged absent.
     float extra[2] = {};
     bool altDecoding = false;
+    // What the reading was played with, for the truth file: whether an
+    // electrode with a bad contact took part, the number of its reciprocal
+    // partner (-1: none), whether it is itself a reciprocal, and the earth
+    // model's value before any noise.
+    bool badContact = false;
+    int partnerIndex = -1;
+    bool reciprocal = false;
+    double trueRho = 0.0;
     // moving array
     double origin[3] = {};
     double heading = 0.0;
@@ -110,10 +119,19 @@ private:
     void fillParameters(std::vector<uint8_t>& p) const;
     void advanceTrack(double step);
     EmuMeasurement measure(int position, int channel);
+    // Contact resistance in ohms that a bad electrode adds; 0 for a sound
+    // one.
+    double badContactOhms(int node) const;
 
     const EmuOptions& o_;
     const EmuSurvey& s_;
     EmuRandom rng_;
+    // The bad contacts draw from their own stream, so that every reading
+    // they do not touch stays what it would be without them.
+    EmuRandom badRng_;
+    std::vector<std::pair<int, double>> badContacts_; // node, ohms
+    // Current the last reading would have drawn through sound contacts.
+    float nominalCurrent_ = 0.0f;
     std::string name_;
     int acquisition_ = 0;
     long injections_ = 0;

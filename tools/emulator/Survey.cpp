@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <map>
 #include <utility>
 
 namespace varmexemu {
@@ -135,6 +136,40 @@ bool buildMoving(const EmuOptions& o, EmuSurvey& s) {
     return true;
 }
 
+// Appends the reciprocal M,N,A,B of every k-th normal quadripole. The
+// instrument reads them like any other injection: the reciprocals that
+// share a current pair (normals that shared a potential dipole) go in one
+// batch, current pairs in the order they first appear.
+void appendReciprocals(const EmuOptions& o, EmuSurvey& s) {
+    const int normals = s.quadripoleCount();
+    s.normalCount = normals;
+    s.partners.assign(size_t(normals), -1);
+    if (o.reciprocalEvery <= 0)
+        return;
+    std::vector<std::vector<int>> groups; // normal positions by current pair
+    std::map<Dipole, size_t> groupOf;
+    for (int j = 0; j < normals; j += o.reciprocalEvery) {
+        const EmuQuad& q = s.quads[size_t(j)];
+        const auto [it, added] = groupOf.try_emplace(Dipole{q.m, q.n}, groups.size());
+        if (added)
+            groups.emplace_back();
+        groups[it->second].push_back(j);
+    }
+    for (const std::vector<int>& group : groups)
+        for (size_t start = 0; start < group.size(); start += size_t(o.channels)) {
+            const size_t end = std::min(group.size(), start + size_t(o.channels));
+            s.batches.push_back(EmuBatch{s.quadripoleCount(), int(end - start)});
+            for (size_t k = start; k < end; ++k) {
+                const int normal = group[k];
+                const EmuQuad q = s.quads[size_t(normal)];
+                // A gap filler's reciprocal fills the same gap.
+                s.quads.push_back(EmuQuad{q.m, q.n, q.a, q.b, q.gapFiller});
+                s.partners[size_t(normal)] = s.quadripoleCount() - 1;
+                s.partners.push_back(normal);
+            }
+        }
+}
+
 // The numbers of the records must stay within the instrument's int32.
 bool numbersFit(const EmuSurvey& s, QString& error) {
     if (int64_t(s.firstQuadripole) + s.recordCount() - 1 <= INT32_MAX)
@@ -225,16 +260,28 @@ bool EmuSurvey::build(const EmuOptions& o, EmuSurvey& s, QString& error) {
                     .arg(kMaxQuadripoles);
         return false;
     }
-    if (!numbersFit(s, error))
-        return false;
-    // Electrodes of the sequence, the remote one included when it is used.
-    s.nodeCount = perLine * lines + (s.usesRemote ? 1 : 0);
-
+    // Gap fillers are drawn over the normal quadripoles alone, so that
+    // adding reciprocals changes none of them.
     if (o.gapFillers > 0.0) {
         EmuRandom rng(o.seed, 7);
         for (EmuQuad& q : s.quads)
             q.gapFiller = rng.chance(o.gapFillers);
     }
+    appendReciprocals(o, s);
+    if (s.quadripoleCount() > kMaxQuadripoles) {
+        error = QStringLiteral("the sequence with its reciprocals has %1 quadripoles (%2 + %3), "
+                               "more than the instrument's %4; use a larger --reciprocals K, "
+                               "or fewer --levels, --electrodes or --lines")
+                    .arg(s.quadripoleCount())
+                    .arg(s.normalCount)
+                    .arg(s.quadripoleCount() - s.normalCount)
+                    .arg(kMaxQuadripoles);
+        return false;
+    }
+    if (!numbersFit(s, error))
+        return false;
+    // Electrodes of the sequence, the remote one included when it is used.
+    s.nodeCount = perLine * lines + (s.usesRemote ? 1 : 0);
     return true;
 }
 

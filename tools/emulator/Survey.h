@@ -61,6 +61,13 @@ public:
     int nodeCount = 0;
     bool usesRemote = false;
     std::vector<MovingDipole> movingDipoles; // moving array only
+    // Quadripoles of the sequence proper; reciprocals follow them in the
+    // table.
+    int normalCount = 0;
+    // Table position of each quadripole's partner (the reciprocal of a
+    // normal quadripole, the normal of a reciprocal), -1 when it has none.
+    // Empty for a moving array.
+    std::vector<int> partners;
     double xMin = 0.0, xMax = 0.0, yMin = 0.0, yMax = 0.0;
 
     int quadripoleCount() const { return int(quads.size()); }
@@ -70,6 +77,12 @@ public:
     // Quadripole of a table position; a moving array repeats its dipoles
     // cyclically.
     EmuQuad quad(int position) const;
+    // Table position of the partner of a table position, -1 for none.
+    int partner(int position) const {
+        return position >= 0 && size_t(position) < partners.size() ? partners[size_t(position)]
+                                                                   : -1;
+    }
+    bool isReciprocal(int position) const { return !moving && position >= normalCount; }
     // The number a record at a table position goes out with.
     int number(int position) const { return firstQuadripole + position; }
 };

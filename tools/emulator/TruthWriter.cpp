@@ -28,7 +28,7 @@ void CsvFile::flush() {
 const char* TruthWriter::header() {
     return "acquisition,index,channel,attempt,a,b,m,n,"
            "ax,ay,az,bx,by,bz,mx,my,mz,nx,ny,nz,rho,vp,in,gap_filler,damaged,fault,"
-           "q,extra1,extra2";
+           "q,extra1,extra2,bad_electrode,reciprocal_index,is_reciprocal,true_rho";
 }
 
 void TruthWriter::record(const EmuMeasurement& m, int attempt, const char* fault) {
@@ -45,7 +45,9 @@ void TruthWriter::record(const EmuMeasurement& m, int attempt, const char* fault
     // Extra values a record flags absent are worth nothing.
     const float extra1 = m.altDecoding ? 0.0f : m.extra[0];
     const float extra2 = m.altDecoding ? 0.0f : m.extra[1];
-    std::fprintf(file_, ",%.9g,%.9g,%.9g\n", double(m.q), double(extra1), double(extra2));
+    std::fprintf(file_, ",%.9g,%.9g,%.9g", double(m.q), double(extra1), double(extra2));
+    std::fprintf(file_, ",%d,%d,%d,%.17g\n", m.badContact ? 1 : 0, m.partnerIndex,
+                 m.reciprocal ? 1 : 0, m.trueRho);
 }
 
 const char* EventWriter::header() {

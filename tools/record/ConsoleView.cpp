@@ -3,6 +3,7 @@
 #include "engine/Quietly.h"
 #include "engine/SessionEngine.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <iostream>
@@ -61,6 +62,18 @@ void ConsoleView::SetStatus(const std::string& caption) {
     std::fprintf(out_, "%s\n", caption.c_str());
     std::fflush(out_);
     lastPrinted_ = caption;
+}
+
+void ConsoleView::ShowExportReport(const std::string& text, bool ok) {
+    if (!ok) {
+        ShowError(text);
+        return;
+    }
+    EndProgressLine();
+    std::fprintf(out_, "Export: %s", text.c_str());
+    if (!text.empty() && text.back() != '\n')
+        std::fputc('\n', out_);
+    std::fflush(out_);
 }
 
 void ConsoleView::ShowError(const std::string& text) {
@@ -204,6 +217,10 @@ void ConsoleView::BatchCompleted(const BatchInfo& info) {
                   static_cast<long long>(info.done), static_cast<long long>(info.total),
                   info.skippedCount, info.unrecoverableCount, info.recoveredCount,
                   estimate_.empty() ? "--:--:--" : estimate_.c_str());
+    if (!qualityLine_.empty()) {
+        const size_t used = std::strlen(line);
+        std::snprintf(line + used, sizeof line - used, "  %s", qualityLine_.c_str());
+    }
     if (progressLine) {
         std::fprintf(out_, "\r%-100s", line);
         lineOpen_ = true;
@@ -216,6 +233,26 @@ void ConsoleView::BatchCompleted(const BatchInfo& info) {
         std::fprintf(out_, "%s\n", line);
         std::fflush(out_);
     }
+}
+
+void ConsoleView::ShowQuality(const QualityControl& quality) {
+    qualityLine_ = quality.SummaryLine();
+    std::vector<int32_t> suspects = quality.SuspectElectrodes();
+    std::sort(suspects.begin(), suspects.end());
+    if (suspects != suspects_) {
+        suspects_ = suspects;
+        EndProgressLine();
+        std::fprintf(out_, "%s\n", qualityLine_.c_str());
+        std::fflush(out_);
+    }
+}
+
+void ConsoleView::ShowQualitySummary(const QualityControl& quality) {
+    EndProgressLine();
+    std::fprintf(out_, "%s", quality.SummaryReport().c_str());
+    std::fflush(out_);
+    qualityLine_.clear();
+    suspects_.clear();
 }
 
 void ConsoleView::RunFinished(int result) {

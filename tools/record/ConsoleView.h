@@ -67,6 +67,12 @@ public:
     void BatchCompleted(const BatchInfo& info) override;
     void RunStarted(const std::string& binFileName) override;
     void RunFinished(int result) override;
+    // The QC line goes with every progress line, and on a line of its own
+    // whenever the suspect electrodes change; the summary ends each run.
+    void ShowQuality(const QualityControl& quality) override;
+    void ShowQualitySummary(const QualityControl& quality) override;
+    // What the run-end export wrote, on the output; a failure as an error.
+    void ShowExportReport(const std::string& text, bool ok) override;
 
     // ---- UiHooks (the links' own prompts) --------------------------------
     void ShowMessage(const std::string& text) override { ShowError(text); }
@@ -90,6 +96,8 @@ private:
     std::string hint_;
     std::string estimate_;
     std::string lastPrinted_;
+    std::string qualityLine_;
+    std::vector<int32_t> suspects_;
     bool lineOpen_ = false;
     int lastTenth_ = -1;
     std::string lastQuestion_;

@@ -3,6 +3,7 @@
 // and prints what the window would show; or replays a recorded acquisition.
 #include "ConsoleView.h"
 #include "engine/SessionEngine.h"
+#include "export/InversionExport.h"
 #include "link/LinkFactory.h"
 #include "link/UsbLink.h"
 #include "settings/Settings.h"
@@ -56,7 +57,8 @@ const char* const kDescription =
     "file error, 120 closing; 2 for a bad option (an unknown option, a value that\n"
     "cannot be used) or an address that cannot be meant; 3 when the recording to\n"
     "replay (its .heq or the .bin beside it) is missing, cannot be read or is not\n"
-    "a recording.";
+    "a recording. An export asked for with --export that fails is reported and\n"
+    "changes no exit status.";
 
 // What is wrong with the command line, then the usage; the exit code of a
 // bad option.
@@ -105,8 +107,13 @@ int main(int argc, char** argv) {
     const QCommandLineOption view("view", "Replay a recorded acquisition at once.", "FILE.heq");
     const QCommandLineOption simulate("simulate", "Replay a recorded acquisition at its pace.",
                                       "FILE.heq");
+    const QCommandLineOption exportFormats(
+        "export",
+        "After each acquisition, whatever its result, export it beside its .bin to the given "
+        "formats (any of ohm, res2dinv, csv, comma-separated) and print what was written.",
+        "FORMATS");
     parser.addOptions({connection, address, serialDevice, usbId, dataRoot, rhoOnly, noCrc, gaps,
-                       runs, yes, view, simulate});
+                       runs, yes, view, simulate, exportFormats});
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
 
@@ -159,6 +166,16 @@ int main(int argc, char** argv) {
             return BadOption(parser, QStringLiteral("--%1 needs the recording's .heq file")
                                          .arg(replay->names().front()));
     }
+    std::vector<ExportFormat> formats;
+    if (parser.isSet(exportFormats)) {
+        const std::string error =
+            ParseExportFormats(parser.value(exportFormats).toStdString(), formats);
+        if (!error.empty())
+            return BadOption(parser, QStringLiteral("--export: ") + QString::fromStdString(error));
+        if (formats.empty())
+            return BadOption(parser, QStringLiteral("--export needs one or more of ohm, res2dinv, "
+                                                    "csv"));
+    }
     LinkOptions linkOptions;
     linkOptions.serialDevice = parser.value(serialDevice).toStdString();
     for (const QString& id : parser.values(usbId)) {
@@ -191,6 +208,9 @@ int main(int argc, char** argv) {
         settings.activeCrcCheck = false;
     if (parser.isSet(gaps))
         settings.showGapFillers = true;
+    // For this launch only: the recorder never saves the settings.
+    if (parser.isSet(exportFormats))
+        settings.exportAfterRun = ExportFormatList(formats);
 
     ConsoleView console(stdout, stderr);
     console.yes = parser.isSet(yes);

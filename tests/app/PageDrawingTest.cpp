@@ -1,0 +1,300 @@
+// When the window's pages draw: a hidden page only marks itself stale and
+// is drawn once when shown, the shown page is drawn at once and then at most
+// once an interval, nothing is drawn while a recording is read at once, and
+// after the last batch every page shows it. Also the pages' own drawing: the
+// distribution chart holds every point, the 3D view moves only changed
+// points and keeps one item per point, and no 3D view is attempted on a
+// platform without windows.
+#include "AppHarness.h"
+#include "SyntheticSequence.h"
+#include "imaging/ImagingOptions.h"
+#include "ui/DistributionPage.h"
+#include "ui/LivePanel.h"
+#include "ui/ProgressPage.h"
+#include "ui/WidgetAdapters.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QTabWidget>
+#include <QtDataVisualization/Q3DScatter>
+#include <QtDataVisualization/QScatter3DSeries>
+#include <QtDataVisualization/QScatterDataProxy>
+#include <qcustomplot.h>
+
+#include <algorithm>
+#include <map>
+#include <tuple>
+
+namespace {
+
+// Pumps events until `done` or a generous limit; the result is what the
+// test checks, never the time taken.
+template <typename F> bool PumpUntil(F done) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < 10000)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
+
+struct TwoPages {
+    QTabWidget tabs;
+    QWidget* first = new QWidget;
+    QWidget* second = new QWidget;
+    int firstDraws = 0;
+    int secondDraws = 0;
+    PageDrawScheduler schedule{&tabs};
+    TwoPages() {
+        tabs.addTab(first, "first");
+        tabs.addTab(second, "second");
+        schedule.Register(first, [this] { ++firstDraws; });
+        schedule.Register(second, [this] { ++secondDraws; });
+    }
+};
+
+} // namespace
+
+TEST(PageDrawing, HiddenPageDrawsOnceWhenShown) {
+    TwoPages p;
+    for (int batch = 0; batch < 50; ++batch)
+        p.schedule.MarkStale(p.second);
+    EXPECT_EQ(p.secondDraws, 0);
+    EXPECT_TRUE(p.schedule.IsStale(p.second));
+    p.tabs.setCurrentWidget(p.second);
+    EXPECT_EQ(p.secondDraws, 1);
+    EXPECT_FALSE(p.schedule.IsStale(p.second));
+    // Shown again with nothing new: not drawn again.
+    p.tabs.setCurrentWidget(p.first);
+    p.tabs.setCurrentWidget(p.second);
+    EXPECT_EQ(p.secondDraws, 1);
+    // A page nobody registered changes nothing.
+    QWidget stranger;
+    p.schedule.MarkStale(&stranger);
+    EXPECT_FALSE(p.schedule.IsStale(&stranger));
+}
+
+TEST(PageDrawing, ShownPageIsCoalescedAndAlwaysDrawsTheLastChange) {
+    TwoPages p;
+    p.schedule.MarkStale(p.first);
+    EXPECT_EQ(p.firstDraws, 1); // nothing drawn lately: at once
+    for (int batch = 0; batch < 30; ++batch)
+        p.schedule.MarkStale(p.first);
+    EXPECT_EQ(p.firstDraws, 1); // the burst waits for the interval
+    ASSERT_TRUE(PumpUntil([&] { return p.firstDraws == 2; }));
+    EXPECT_FALSE(p.schedule.IsStale(p.first));
+    // A quiet interval adds nothing.
+    QApplication::processEvents();
+    EXPECT_EQ(p.firstDraws, 2);
+    // The end of a run draws what is pending without waiting.
+    p.schedule.MarkStale(p.first);
+    p.schedule.MarkStale(p.first);
+    const int before = p.firstDraws;
+    p.schedule.Flush();
+    EXPECT_EQ(p.firstDraws, before + 1);
+    EXPECT_FALSE(p.schedule.IsStale(p.first));
+}
+
+TEST(PageDrawing, NothingIsDrawnWhileHeldAndTheReleaseDrawsTheShownPage) {
+    TwoPages p;
+    p.schedule.SetHeld(true);
+    for (int batch = 0; batch < 20; ++batch) {
+        p.schedule.MarkStale(p.first);
+        p.schedule.MarkStale(p.second);
+    }
+    QApplication::processEvents();
+    EXPECT_EQ(p.firstDraws, 0);
+    EXPECT_EQ(p.secondDraws, 0);
+    p.schedule.SetHeld(false);
+    EXPECT_EQ(p.firstDraws, 1);
+    EXPECT_EQ(p.secondDraws, 0); // still hidden: drawn when shown
+    p.tabs.setCurrentWidget(p.second);
+    EXPECT_EQ(p.secondDraws, 1);
+}
+
+TEST(PageDrawing, LivePanelShowsTheLastBatchOfABurst) {
+    ProgramRig rig;
+    MainWindow& w = rig.main();
+    std::array<MeasureRecord, 20> records{};
+    std::array<int16_t, 23> list{};
+    // Batches of 10 and 2 records in turn, as a 10-channel sequence ends
+    // its groups; the last one has 2.
+    for (int batch = 0; batch < 40; ++batch) {
+        const int count = batch % 2 == 0 ? 10 : 2;
+        for (int k = 0; k < 20; ++k)
+            records[size_t(k)].rho = float(batch * 100 + k);
+        for (int e = 0; e < 23; ++e)
+            list[size_t(e)] = int16_t(batch + e);
+        w.ShowLiveValues(records.data(), list.data(), count);
+        w.SetQuadripoleText("batch " + std::to_string(batch));
+    }
+    w.pageDrawing().Flush();
+    // The range text belongs to the values shown.
+    EXPECT_EQ(w.findChild<QLabel*>("QuadripoleLblx")->text(), "batch 39");
+    auto text = [&](const char* name) { return w.findChild<QLabel*>(name)->text(); };
+    EXPECT_EQ(text("Rho1Lblx"), FormatFixed(3900, 2));
+    EXPECT_EQ(text("Rho2Lblx"), FormatFixed(3901, 2));
+    EXPECT_EQ(text("NaLblx"), "39");
+    EXPECT_FALSE(w.findChild<QWidget*>("Ch2Lbl")->isHidden());
+    EXPECT_TRUE(w.findChild<QWidget*>("Ch3Lbl")->isHidden());
+    EXPECT_TRUE(w.findChild<QWidget*>("P4Lbl")->isHidden());
+
+    // Filled while another page is shown: drawn when the panel comes back.
+    w.pageControl()->setCurrentWidget(w.distributionPage());
+    records[0].rho = 12.5f;
+    w.ShowLiveValues(records.data(), list.data(), 10);
+    EXPECT_EQ(text("Rho1Lblx"), FormatFixed(3900, 2));
+    w.pageControl()->setCurrentWidget(w.livePanel());
+    EXPECT_EQ(text("Rho1Lblx"), FormatFixed(12.5, 2));
+    EXPECT_FALSE(w.findChild<QWidget*>("Ch10Lbl")->isHidden());
+    EXPECT_FALSE(w.findChild<QWidget*>("P11Lbl")->isHidden());
+}
+
+TEST(PageDrawing, ReceiveIndicatorEndsOnTheLastState) {
+    ProgramRig rig;
+    MainWindow& w = rig.main();
+    auto* on = w.findChild<QWidget*>("RsOnImg");
+    auto* off = w.findChild<QWidget*>("RsOffImg");
+    for (int batch = 0; batch < 25; ++batch) {
+        w.SetReceiving(false);
+        w.SetReceiving(true);
+    }
+    ASSERT_TRUE(PumpUntil([&] { return !on->isHidden(); }));
+    EXPECT_TRUE(off->isHidden());
+    w.SetReceiving(false);
+    ASSERT_TRUE(PumpUntil([&] { return on->isHidden(); }));
+    EXPECT_FALSE(off->isHidden());
+}
+
+TEST(DistributionDrawing, ChartHoldsEveryPointSortedAfterARun) {
+    ColorScale cs;
+    DistributionPage page(&cs);
+    int requests = 0;
+    page.SetDrawRequest([&] { ++requests; });
+    auto s = synthetic::MakeLargeSequence();
+    const int total = s->quadripoleCount;
+    auto records = synthetic::MakeRecords(*s, 0, total);
+    records[7].rho = -3; // silver
+    records[8].rho = 0;  // silver
+    page.ResetDistributionChart();
+    for (int first = 0; first < total; first += 10)
+        page.AddDistributionPoints(*s, &records[first], first, false, true, 10);
+    // Requested, not drawn: the owner decides when.
+    EXPECT_GT(requests, total / 10 - 1);
+    EXPECT_EQ(page.plottedCount(), 0u);
+    page.Draw();
+    const auto* blue = page.chart()->graph(0)->data().data();
+    const auto* silver = page.chart()->graph(1)->data().data();
+    EXPECT_EQ(size_t(blue->size() + silver->size()), page.model().points().size());
+    EXPECT_EQ(silver->size(), 2);
+    EXPECT_EQ(page.plottedCount(), page.model().points().size());
+    EXPECT_TRUE(
+        std::is_sorted(blue->constBegin(), blue->constEnd(),
+                       [](const QCPGraphData& a, const QCPGraphData& b) { return a.key < b.key; }));
+    // Drawn again with more points: only the new ones are added.
+    auto extra = synthetic::MakeRecords(*s, 0, 10);
+    page.AddDistributionPoints(*s, extra.data(), 0, false, true, 10);
+    page.Draw();
+    EXPECT_EQ(size_t(blue->size() + silver->size()), page.model().points().size());
+    // A new run starts empty.
+    page.ResetDistributionChart();
+    page.Draw();
+    EXPECT_EQ(blue->size() + silver->size(), 0);
+}
+
+TEST(ProgressDrawing, NoViewIsAttemptedOnAPlatformWithoutWindows) {
+    EXPECT_FALSE(ProgressPage::PlatformShows3D("offscreen"));
+    EXPECT_FALSE(ProgressPage::PlatformShows3D("minimal"));
+    EXPECT_TRUE(ProgressPage::PlatformShows3D("xcb"));
+    EXPECT_TRUE(ProgressPage::PlatformShows3D("wayland"));
+    ImagingOptions options;
+    ProgressPage page(&options);
+    if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
+        EXPECT_FALSE(page.hasView());
+        auto* notice = page.findChild<QLabel*>("Pe3do1");
+        ASSERT_NE(notice, nullptr);
+        EXPECT_TRUE(notice->text().contains("not affected"));
+    }
+    // With or without a view, the model follows the run.
+    auto s = synthetic::MakePolePole(12);
+    page.SetupProgressView(*s, 0, 14);
+    page.MarkCurrentQuadripoles(3, 0);
+    EXPECT_EQ(page.model().highlightCount(), 3);
+}
+
+TEST(ProgressDrawing, ViewMovesChangedPointsAndMatchesTheModel) {
+    ImagingOptions options;
+    ProgressPage page(&options);
+    if (!page.hasView())
+        GTEST_SKIP() << "no 3D view on this platform";
+    int requests = 0;
+    page.SetDrawRequest([&] { ++requests; });
+    synthetic::Layout l;
+    l.electrodes = 40;
+    l.channels = 6;
+    auto s = synthetic::MakeDipoleDipole(l);
+    s->quadripoles[9].gapFiller = -1;
+    page.SetupProgressView(*s, 1, 40);
+    page.Draw();
+
+    // Every point once, in the series of its state, at its own place.
+    auto check = [&] {
+        using Key = std::tuple<int, float, float, float>;
+        std::map<Key, int> want;
+        std::map<Key, int> got;
+        for (const auto* points :
+             {&page.model().quadripolePoints(), &page.model().electrodePoints()}) {
+            for (const ProgressPoint& p : *points) {
+                if (!p.IsNull())
+                    ++want[Key(int(p.state), p.x, p.y, p.z)];
+            }
+        }
+        const auto series = page.scatter()->seriesList();
+        for (int st = 0; st < int(series.size()); ++st) {
+            const QScatterDataProxy* proxy = series[st]->dataProxy();
+            for (int k = 0; k < proxy->itemCount(); ++k) {
+                const QVector3D v = proxy->itemAt(k)->position();
+                ++got[Key(st, v.x(), v.y(), v.z())];
+            }
+        }
+        EXPECT_EQ(got, want);
+    };
+    check();
+    const int total = s->quadripoleCount;
+    // Drawn after each block, after a few blocks at once, and at the end.
+    for (int first = 0, block = 0; first < total; first += 6, ++block) {
+        page.MarkCurrentQuadripoles(6, first);
+        if (block % 3 == 0)
+            page.Draw();
+        if (block == 6)
+            check(); // drawn after several blocks at once
+    }
+    page.Draw();
+    check();
+    page.ClearCurrentQuadripoles();
+    page.Draw();
+    check();
+    EXPECT_GT(requests, 0);
+    // A new run rebuilds the view from its sequence.
+    page.SetupProgressView(*s, 1, 40);
+    page.Draw();
+    check();
+}
+
+TEST(ProgressDrawing, PointsInMapOrientationWithPositiveDepth) {
+    synthetic::Layout l;
+    l.electrodes = 20;
+    l.channels = 2;
+    l.lines = 2;
+    auto s = synthetic::MakeDipoleDipole(l);
+    ProgressModel m;
+    m.SetupProgressView(*s, 1, s->nodeCount, false);
+    for (const ProgressPoint& p : m.quadripolePoints()) {
+        EXPECT_GE(p.x, 0.0f);
+        EXPECT_GT(p.y, 0.0f); // pseudo-depth below the surface
+        EXPECT_GE(p.z, 0.0f);
+    }
+    // The second line lies at y = lineGap, on the far side of the first.
+    EXPECT_FLOAT_EQ(m.manualMaxZ(), l.lineGap);
+    EXPECT_FLOAT_EQ(m.manualMinZ(), 0.0f);
+}
