@@ -94,8 +94,19 @@ QRgb ContourBands::BandColor(int band) const {
     return bandColors_[std::clamp(band, 0, static_cast<int>(bandColors_.size()) - 1)];
 }
 
+int ContourBands::BandOf(float value) const {
+    // ContourBand's rule, with the band count already known (it is the
+    // size of bandColors_): this runs once per pixel.
+    const double k = std::floor((static_cast<double>(value) * valueFactor_ - scale_.manualMinZ) /
+                                scale_.zAxisLine);
+    const int last = static_cast<int>(bandColors_.size()) - 1;
+    if (!(k >= 0))
+        return 0;
+    return k >= last ? last : static_cast<int>(k);
+}
+
 QRgb ContourBands::ColorOf(float value) const {
-    return bandColors_[ContourBand(static_cast<double>(value) * valueFactor_, scale_)];
+    return bandColors_[BandOf(value)];
 }
 
 double ContourBands::selectTest(const QPointF&, bool, QVariant*) const {
@@ -221,6 +232,12 @@ void ContourBands::draw(QCPPainter* painter) {
                         : kind[k] == NodeKind::NoValue ? NoValueColor()
                                                        : 0;
         }
+        // A triangle whose corners share a band is that band throughout
+        // (values between the corners' stay between their bands): one
+        // colour, no per-pixel lookup. Most triangles of a smooth section
+        // are such.
+        const bool oneBand =
+            allReal && BandOf(a.value) == BandOf(b.value) && BandOf(b.value) == BandOf(c.value);
         const double inv = 1.0 / area;
         constexpr double eps = -1e-9;
         for (int y = y0; y <= y1; ++y) {
@@ -233,7 +250,9 @@ void ContourBands::draw(QCPPainter* painter) {
                 const double wc = 1.0 - wa - wb;
                 if (wa < eps || wb < eps || wc < eps)
                     continue;
-                if (allReal) {
+                if (oneBand) {
+                    line[x] = corner[0];
+                } else if (allReal) {
                     const double value = wa * a.value + wb * b.value + wc * c.value;
                     line[x] = ColorOf(static_cast<float>(value));
                 } else {

@@ -39,6 +39,8 @@ public:
     // the colour of band k of the scale.
     QRgb ColorOf(float value) const;
     QRgb BandColor(int band) const;
+    // The band a value falls in (display units already applied).
+    int BandOf(float value) const;
 
     double selectTest(const QPointF& pos, bool onlySelectable,
                       QVariant* details = nullptr) const override;

@@ -340,6 +340,13 @@ void SectionPage::ApplyColorScale() {
 
 void SectionPage::UpdateColorScale() {
     graph_->SetXAxisTitle(XAxisTitle(graph_->planView(), colorScale_->UnitFactor()));
+    // The optimized range moves with every block: under the window's
+    // schedule the new scale waits for the next drawing like the values do.
+    if (drawRequest_) {
+        paletteStale_ = true;
+        drawRequest_();
+        return;
+    }
     if (!pageActive_)
         return;
     SetContourScale();

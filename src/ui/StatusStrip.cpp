@@ -155,7 +155,7 @@ StatusStrip::StatusStrip(QWidget* parent) : QFrame(parent) {
     mainGB = new QLabel(progressGB);
     mainGB->setObjectName("MainGB");
     mainGB->setTextFormat(Qt::PlainText);
-    mainGB->setMinimumWidth(260);
+    mainGB->setMinimumWidth(150);
     mainGB->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     progressBar1 = new QProgressBar(progressGB);
     progressBar1->setObjectName("ProgressBar1");
@@ -183,21 +183,28 @@ StatusStrip::StatusStrip(QWidget* parent) : QFrame(parent) {
     image2->setFixedSize(34, 26);
     image2->setAlignment(Qt::AlignCenter);
     progress->addWidget(image2);
-    layout->addWidget(progressGB, 1);
+    layout->addWidget(progressGB, 2);
 
     qcBtn = new QPushButton(QStringLiteral("QC: no data"), this);
     qcBtn->setObjectName("QcBtn");
     qcBtn->setFlat(true);
-    qcBtn->setFixedWidth(250);
+    // Gives way before the gauges and the run buttons do: when the strip
+    // is short of room the line is cut, and its tip holds it whole.
+    qcBtn->setMinimumWidth(110);
+    qcBtn->setMaximumWidth(250);
+    qcBtn->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     qcBtn->setStyleSheet(QStringLiteral("text-align: left; padding-left: 4px;"));
     qcBtn->setToolTip(QStringLiteral("Live quality checks: click for the flagged measurements "
                                      "and the suspect electrodes"));
-    layout->addWidget(qcBtn);
+    layout->addWidget(qcBtn, 1);
 }
 
 void StatusStrip::SetQualityText(const QString& text) {
-    if (qcBtn->text() != text)
+    if (qcBtn->text() != text) {
         qcBtn->setText(text);
+        qcBtn->setToolTip(text + QStringLiteral("\nClick for the flagged measurements and the "
+                                                "suspect electrodes."));
+    }
 }
 
 void StatusStrip::SetReceiving(bool on) {

@@ -4,9 +4,13 @@
 // view also a third of the way through). Needs a real display (xvfb-run);
 // with PYLORIX_SCREENSHOT_DIR set the pictures are kept there.
 #include "AppHarness.h"
+#include "quality/QualityControl.h"
 #include "ui/DistributionPage.h"
 #include "ui/LivePanel.h"
 #include "ui/ProgressPage.h"
+#include "ui/QualityDialog.h"
+#include "ui/SectionPage.h"
+#include "ui/StatusStrip.h"
 
 #include <QApplication>
 #include <QDir>
@@ -14,6 +18,7 @@
 #include <QProcess>
 #include <QScreen>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtDataVisualization/Q3DScatter>
@@ -208,5 +213,105 @@ TEST(MonitorEndToEnd, HiddenPagesAreCurrentWhenShownAfterTheRun) {
                   quadripoles);
     }
     w.batchObserver = nullptr;
+    w.close();
+}
+
+// The live quality checks in the window, against an emulator with a bad
+// electrode: the status line names it, the list behind it holds it, the 3D
+// view marks it, and the flagged measurements are marked on the section
+// and in red on the distribution chart. With PYLORIX_SCREENSHOT_DIR set,
+// the pages with their marks are kept as quality-*.png.
+TEST(MonitorEndToEnd, QualityMarksFollowABadElectrode) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs a display (run under xvfb-run)";
+    testsupport::TempRoot root;
+    Emulator emulator({"--electrodes", "48", "--levels", "10", "--spacing", "2", "--cycle-ms", "0",
+                       "--start-delay-ms", "100", "--seed", "5", "--bad-electrode", "20",
+                       "--exit-when-done"});
+    ASSERT_GT(emulator.port(), 0);
+    CommandLine line =
+        ParseCommandLine({"pylorix", "100", "--address",
+                          QStringLiteral("127.0.0.1:%1").arg(emulator.port()), "--yes"});
+    MainWindowOptions options;
+    options.keepAwake = false;
+    options.watchDevices = false;
+    options.startSessionTimer = false;
+    Program program(line, options);
+    MainWindow& w = program.mainWindow;
+    w.engine().maxRuns = 1;
+    w.setWindowState(Qt::WindowNoState);
+    w.move(0, 0);
+    w.show();
+    w.SetSessionTimerEnabled(true);
+    QElapsedTimer clock;
+    clock.start();
+    while (w.engine().runsDone < 1 && clock.elapsed() < 90000)
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    ASSERT_EQ(w.engine().runsDone, 1) << "status: " << w.Status();
+    ASSERT_EQ(w.engine().lastResult, RunCompleted);
+
+    const QualityControl& quality = w.engine().Quality();
+    ASSERT_EQ(quality.SuspectElectrodes(), std::vector<int32_t>{20});
+    const QString line1 = w.statusStrip()->qcBtn->text();
+    EXPECT_TRUE(line1.startsWith("QC: ")) << line1.toStdString();
+    EXPECT_TRUE(line1.endsWith("electrode 20 suspect")) << line1.toStdString();
+
+    QualityDialog* list = w.OpenQualityDialog();
+    ASSERT_EQ(list->electrodesTable()->rowCount(), 1);
+    EXPECT_EQ(list->electrodesTable()->item(0, 0)->text(), "20");
+    EXPECT_EQ(list->worstTable()->rowCount(),
+              std::min(quality.flaggedCount(), QualityDialog::kWorstShown));
+    for (int k = 0; k < kQualityFlagKinds; ++k)
+        EXPECT_EQ(list->flagsTable()->item(k, 1)->text().toInt(), quality.KindCount(k));
+
+    QString out = qEnvironmentVariable("PYLORIX_SCREENSHOT_DIR");
+    QTemporaryDir scratch;
+    if (out.isEmpty())
+        out = scratch.path();
+    QDir().mkpath(out);
+    list->move(w.width() - list->width(), 60);
+    for (int k = 0; k < 10; ++k)
+        QApplication::processEvents();
+    list->grab().save(out + "/quality-list.png");
+    list->hide();
+
+    // The 3D view marks the suspect electrode.
+    ProgressPage* progress = w.progressPage();
+    EXPECT_EQ(progress->suspectElectrodes(), std::vector<int32_t>{20});
+    if (progress->hasView()) {
+        EXPECT_EQ(progress->suspectSeries()->dataProxy()->itemCount(), 1);
+    }
+
+    // The distribution chart: every flagged measurement in red.
+    DistributionPage* distribution = w.distributionPage();
+    w.pageControl()->setCurrentWidget(distribution);
+    int flaggedPoints = 0;
+    for (const DistributionPoint& p : distribution->model().points())
+        flaggedPoints += quality.flags(p.label) != 0 ? 1 : 0;
+    EXPECT_GT(flaggedPoints, 0);
+    EXPECT_EQ(distribution->flaggedGraph()->dataCount(), flaggedPoints);
+
+    // The section: a mark over each flagged report point of the section
+    // shown.
+    SectionPage* section = w.sectionPage();
+    w.pageControl()->setCurrentWidget(section);
+    const SectionGeometry& geometry = section->imaging();
+    ASSERT_GE(geometry.shownPlane(), 0);
+    int inSection = 0;
+    for (int32_t q :
+         geometry.plane(Plane(geometry.shownPlane())).members[size_t(geometry.shownSection())])
+        inSection += quality.flags(q) != 0 ? 1 : 0;
+    EXPECT_GT(inSection, 0);
+    EXPECT_EQ(section->graph()->FlaggedPointCount(), inSection);
+
+    const char* files[] = {"quality-progress.png", "quality-section.png",
+                           "quality-distribution.png"};
+    QWidget* shown[] = {progress, section, distribution};
+    for (int i = 0; i < 3; ++i) {
+        w.pageControl()->setCurrentWidget(shown[i]);
+        for (int k = 0; k < 10; ++k)
+            QApplication::processEvents();
+        EXPECT_TRUE(GrabWindow(w).save(out + "/" + files[i])) << files[i];
+    }
     w.close();
 }
