@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -83,6 +84,7 @@ void ContourBands::SetPalette(const Palette& palette) {
 void ContourBands::UpdateBandColors() {
     // Looked up once per pixel while drawing, so worked out here once.
     const int count = ContourBandCount(scale_);
+    inverseStep_ = 1.0 / scale_.zAxisLine;
     bandColors_.resize(count);
     for (int k = 0; k < count; ++k) {
         const Rgb c = palette_[BandColorIndex(k, count)];
@@ -96,13 +98,46 @@ QRgb ContourBands::BandColor(int band) const {
 
 int ContourBands::BandOf(float value) const {
     // ContourBand's rule, with the band count already known (it is the
-    // size of bandColors_): this runs once per pixel.
-    const double k = std::floor((static_cast<double>(value) * valueFactor_ - scale_.manualMinZ) /
-                                scale_.zAxisLine);
+    // size of bandColors_) and a multiplication for the division: this runs
+    // once per pixel. Next to a band edge the division decides, so an edge
+    // value lands where ContourBand puts it.
+    const double offset = static_cast<double>(value) * valueFactor_ - scale_.manualMinZ;
+    const double t = offset * inverseStep_;
+    double k = std::floor(t);
+    if (t - k < 1e-9 || k + 1 - t < 1e-9)
+        k = std::floor(offset / scale_.zAxisLine);
     const int last = static_cast<int>(bandColors_.size()) - 1;
     if (!(k >= 0))
         return 0;
     return k >= last ? last : static_cast<int>(k);
+}
+
+void ContourBands::FillBandRuns(QRgb* line, int from, int to, double valueAt0,
+                                double valueSlope) const {
+    // The value is linear along the run: the band changes only where it
+    // crosses an edge. One exact lookup starts each stretch; the stretch
+    // stops a pixel short of the computed crossing, so the pixel at the
+    // crossing is looked up itself.
+    const int last = static_cast<int>(bandColors_.size()) - 1;
+    const double scaleOf = valueFactor_;
+    for (int x = from; x <= to;) {
+        const double value = valueAt0 + valueSlope * (x + 0.5);
+        const int band = BandOf(static_cast<float>(value));
+        int end = to;
+        const bool rising = valueSlope > 0;
+        const bool falling = valueSlope < 0;
+        if ((rising && band < last) || (falling && band > 0)) {
+            // The edge the value is heading for, in the grid's own units.
+            const int edgeBand = rising ? band + 1 : band;
+            const double edge =
+                (scale_.manualMinZ + edgeBand * scale_.zAxisLine) / static_cast<double>(scaleOf);
+            const double crossing = (edge - valueAt0) / valueSlope - 0.5; // in pixels
+            if (crossing < static_cast<double>(to))
+                end = std::max(x, static_cast<int>(std::floor(crossing)) - 1);
+        }
+        std::fill(line + x, line + end + 1, bandColors_[band]);
+        x = end + 1;
+    }
 }
 
 QRgb ContourBands::ColorOf(float value) const {
@@ -243,17 +278,54 @@ void ContourBands::draw(QCPPainter* painter) {
         for (int y = y0; y <= y1; ++y) {
             const double cy = y + 0.5;
             auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-            for (int x = x0; x <= x1; ++x) {
+            // Each weight is linear along the row (p + q x): the pixels
+            // inside form one span, found without visiting the others.
+            // Pixels within two of its ends are still tested one by one,
+            // so the span's rounding never moves an edge.
+            const double pa = (b.px * (c.py - cy) - c.px * (b.py - cy)) * inv;
+            const double qa = (b.py - c.py) * inv;
+            const double pb = (c.px * (a.py - cy) - a.px * (c.py - cy)) * inv;
+            const double qb = (c.py - a.py) * inv;
+            const double pc = 1.0 - pa - pb;
+            const double qc = -qa - qb;
+            double lo = x0 + 0.5;
+            double hi = x1 + 0.5;
+            bool empty = false;
+            for (const auto& [p0, q0] : {std::pair{pa, qa}, std::pair{pb, qb}, std::pair{pc, qc}}) {
+                if (q0 > 0)
+                    lo = std::max(lo, (eps - p0) / q0);
+                else if (q0 < 0)
+                    hi = std::min(hi, (eps - p0) / q0);
+                else if (p0 < eps - 1e-6)
+                    empty = true;
+            }
+            if (empty || !(lo <= hi + 2))
+                continue;
+            const int sx0 = std::max(x0, static_cast<int>(std::floor(lo - 0.5)) - 2);
+            const int sx1 = std::min(x1, static_cast<int>(std::ceil(hi - 0.5)) + 2);
+            // The value along the row, for the pixels inside the span.
+            const double valueAt0 = pa * a.value + pb * b.value + pc * c.value;
+            const double valueSlope = qa * a.value + qb * b.value + qc * c.value;
+            const bool runs = (oneBand || allReal) && sx1 - sx0 > 8;
+            if (runs && oneBand)
+                std::fill(line + sx0 + 4, line + sx1 - 3, corner[0]);
+            else if (runs)
+                FillBandRuns(line, sx0 + 4, sx1 - 4, valueAt0, valueSlope);
+            for (int x = sx0; x <= sx1; ++x) {
+                const bool edge = x < sx0 + 4 || x > sx1 - 4;
+                if (runs && !edge)
+                    continue; // filled above
                 const double cx = x + 0.5;
                 const double wa = ((b.px - cx) * (c.py - cy) - (c.px - cx) * (b.py - cy)) * inv;
                 const double wb = ((c.px - cx) * (a.py - cy) - (a.px - cx) * (c.py - cy)) * inv;
                 const double wc = 1.0 - wa - wb;
-                if (wa < eps || wb < eps || wc < eps)
+                if (edge && (wa < eps || wb < eps || wc < eps))
                     continue;
                 if (oneBand) {
                     line[x] = corner[0];
                 } else if (allReal) {
-                    const double value = wa * a.value + wb * b.value + wc * c.value;
+                    const double value = edge ? wa * a.value + wb * b.value + wc * c.value
+                                              : valueAt0 + valueSlope * cx;
                     line[x] = ColorOf(static_cast<float>(value));
                 } else {
                     const int nearest = wa >= wb && wa >= wc ? 0 : wb >= wc ? 1 : 2;

@@ -41,6 +41,8 @@ public:
     QRgb BandColor(int band) const;
     // The band a value falls in (display units already applied).
     int BandOf(float value) const;
+    // Pixels from..to of a row whose value is valueAt0 + valueSlope (x + 0.5).
+    void FillBandRuns(QRgb* line, int from, int to, double valueAt0, double valueSlope) const;
 
     double selectTest(const QPointF& pos, bool onlySelectable,
                       QVariant* details = nullptr) const override;
@@ -61,6 +63,7 @@ private:
     SectionGrid grid_;
     ContourScale scale_{10, 500, 10};
     float valueFactor_ = 1;
+    double inverseStep_ = 0.1;
     Palette palette_{};
     std::vector<QRgb> bandColors_; // one per band of the scale
 };

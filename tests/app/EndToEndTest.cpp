@@ -277,6 +277,7 @@ TEST(MonitorEndToEnd, QualityMarksFollowABadElectrode) {
 
     // The 3D view marks the suspect electrode.
     ProgressPage* progress = w.progressPage();
+    w.pageControl()->setCurrentWidget(progress);
     EXPECT_EQ(progress->suspectElectrodes(), std::vector<int32_t>{20});
     if (progress->hasView()) {
         EXPECT_EQ(progress->suspectSeries()->dataProxy()->itemCount(), 1);

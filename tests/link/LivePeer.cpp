@@ -1,17 +1,13 @@
 #include "LivePeer.h"
 
 #include <QCoreApplication>
+#include <QTcpServer>
+#include <QTcpSocket>
 
-#include <arpa/inet.h>
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 // ---- hooks ------------------------------------------------------------------
 
@@ -47,30 +43,30 @@ int LiveHooks::SleptInPiecesOf(int ms) const {
 
 // ---- peer stream ------------------------------------------------------------
 
-PeerStream::~PeerStream() {
-    Close();
-}
-
-void PeerStream::Reset(int fd) {
-    Close();
-    fd_ = fd;
+void PeerStream::Reset(std::unique_ptr<PeerChannel> channel) {
+    channel_ = std::move(channel);
+    ahead_.clear();
+    aheadAt_ = 0;
     received_.clear();
 }
 
 void PeerStream::Close() {
-    if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = -1;
+    channel_.reset();
+    ahead_.clear();
+    aheadAt_ = 0;
 }
 
 bool PeerStream::Read(uint8_t& b, int timeoutMs) {
-    if (fd_ < 0)
-        return false;
-    pollfd p{fd_, POLLIN, 0};
-    if (::poll(&p, 1, timeoutMs) <= 0 || !(p.revents & POLLIN))
-        return false;
-    if (::read(fd_, &b, 1) != 1)
-        return false;
+    if (aheadAt_ == ahead_.size()) {
+        if (!channel_)
+            return false;
+        ahead_.resize(4096);
+        aheadAt_ = 0;
+        ahead_.resize(channel_->ReadSome(ahead_.data(), ahead_.size(), timeoutMs));
+        if (ahead_.empty())
+            return false;
+    }
+    b = ahead_[aheadAt_++];
     received_.push_back(char(b));
     return true;
 }
@@ -108,19 +104,7 @@ std::string PeerStream::Drain(int ms) {
 }
 
 bool PeerStream::Write(const uint8_t* data, size_t n) {
-    size_t done = 0;
-    while (done < n) {
-        const ssize_t w = ::write(fd_, data + done, n - done);
-        if (w < 0 && (errno == EAGAIN || errno == EINTR)) {
-            pollfd p{fd_, POLLOUT, 0};
-            ::poll(&p, 1, 100);
-            continue;
-        }
-        if (w <= 0)
-            return false;
-        done += size_t(w);
-    }
-    return true;
+    return channel_ && channel_->WriteAll(data, n);
 }
 
 bool PeerStream::WriteWord(uint16_t w) {
@@ -128,21 +112,123 @@ bool PeerStream::WriteWord(uint16_t w) {
     return Write(b, 2);
 }
 
-// ---- loopback listener ------------------------------------------------------
+// ---- loopback connections ---------------------------------------------------
 
-LoopbackListener::LoopbackListener() {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = 0;
-    if (::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd_, 4) != 0) {
+namespace {
+
+// A write the link does not take for this long counts as a dead link.
+constexpr int kWriteStallMs = 60000;
+
+// A connection whose socket lives in a thread of its own: a QTcpSocket
+// works only in the thread that made it, while the tests hand streams
+// between the main thread and peer threads. Every call runs there and the
+// caller waits for it, so the blocking calls behave as on a plain socket.
+// The thread runs no event loop: bytes are taken only when asked for, and
+// a link that stops reading holds the writer back as a real one would.
+class TcpChannel final : public PeerChannel {
+public:
+    explicit TcpChannel(qintptr descriptor) {
+        thread_ = std::thread([this, descriptor] { Run(descriptor); });
+    }
+    ~TcpChannel() override {
+        {
+            std::lock_guard lock(mutex_);
+            quit_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+    }
+
+    size_t ReadSome(uint8_t* buf, size_t max, int timeoutMs) override {
+        size_t got = 0;
+        Call([&](QTcpSocket& socket) {
+            if (socket.bytesAvailable() == 0 && socket.state() == QAbstractSocket::ConnectedState)
+                socket.waitForReadyRead(timeoutMs);
+            got =
+                size_t(std::max<qint64>(0, socket.read(reinterpret_cast<char*>(buf), qint64(max))));
+        });
+        return got;
+    }
+
+    bool WriteAll(const uint8_t* data, size_t n) override {
+        bool ok = false;
+        Call([&](QTcpSocket& socket) {
+            if (socket.state() != QAbstractSocket::ConnectedState ||
+                socket.write(reinterpret_cast<const char*>(data), qint64(n)) != qint64(n))
+                return;
+            while (socket.bytesToWrite() > 0)
+                if (!socket.waitForBytesWritten(kWriteStallMs))
+                    return;
+            ok = true;
+        });
+        return ok;
+    }
+
+private:
+    void Run(qintptr descriptor) {
+        QTcpSocket socket;
+        if (socket.setSocketDescriptor(descriptor))
+            socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [this] { return quit_ || task_; });
+            if (!task_)
+                break;
+            task_(socket);
+            task_ = nullptr;
+            done_.notify_all();
+        }
+        // What was written has left already; closing at once is what a
+        // far end that hangs up does.
+        socket.abort();
+    }
+
+    void Call(const std::function<void(QTcpSocket&)>& task) {
+        std::lock_guard one(callMutex_);
+        std::unique_lock lock(mutex_);
+        task_ = task;
+        wake_.notify_all();
+        done_.wait(lock, [this] { return !task_; });
+    }
+
+    std::mutex callMutex_; // one call at a time
+    std::mutex mutex_;
+    std::condition_variable wake_, done_;
+    std::function<void(QTcpSocket&)> task_;
+    bool quit_ = false;
+    std::thread thread_;
+};
+
+// Closes a connection that nobody took.
+void DropDescriptor(qintptr descriptor) {
+    QTcpSocket socket;
+    if (socket.setSocketDescriptor(descriptor))
+        socket.abort();
+}
+
+} // namespace
+
+// Keeps connections as bare descriptors, so that each becomes a socket in
+// the thread of the channel that takes it.
+class LoopbackListener::Server final : public QTcpServer {
+public:
+    ~Server() override {
+        for (qintptr d : pending)
+            DropDescriptor(d);
+    }
+    std::deque<qintptr> pending;
+
+protected:
+    void incomingConnection(qintptr descriptor) override { pending.push_back(descriptor); }
+};
+
+LoopbackListener::LoopbackListener(int backlog) : server_(std::make_unique<Server>()) {
+    server_->setListenBacklogSize(backlog);
+    if (!server_->listen(QHostAddress::LocalHost, 0)) {
         Stop();
         return;
     }
-    socklen_t len = sizeof a;
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
+    port_ = server_->serverPort();
 }
 
 LoopbackListener::~LoopbackListener() {
@@ -150,23 +236,19 @@ LoopbackListener::~LoopbackListener() {
 }
 
 void LoopbackListener::Stop() {
-    if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = -1;
+    server_.reset();
 }
 
-int LoopbackListener::Accept(int timeoutMs) {
-    if (fd_ < 0)
-        return -1;
-    pollfd p{fd_, POLLIN, 0};
-    if (::poll(&p, 1, timeoutMs) <= 0)
-        return -1;
-    const int fd = ::accept(fd_, nullptr, nullptr);
-    if (fd >= 0) {
-        const int one = 1;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    }
-    return fd;
+std::unique_ptr<PeerChannel> LoopbackListener::Accept(int timeoutMs) {
+    if (!server_)
+        return nullptr;
+    if (server_->pending.empty())
+        server_->waitForNewConnection(timeoutMs);
+    if (server_->pending.empty())
+        return nullptr;
+    const qintptr descriptor = server_->pending.front();
+    server_->pending.pop_front();
+    return std::make_unique<TcpChannel>(descriptor);
 }
 
 uint16_t RefusingPort() {
@@ -174,31 +256,6 @@ uint16_t RefusingPort() {
     const uint16_t port = l.Port();
     l.Stop();
     return port;
-}
-
-// ---- pseudo-terminal --------------------------------------------------------
-
-PtyPair::PtyPair() {
-    master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
-    if (master_ < 0)
-        return;
-    if (::grantpt(master_) != 0 || ::unlockpt(master_) != 0) {
-        ::close(master_);
-        master_ = -1;
-        return;
-    }
-    slave_ = ::ptsname(master_);
-}
-
-PtyPair::~PtyPair() {
-    if (master_ >= 0)
-        ::close(master_);
-}
-
-int PtyPair::TakeMaster() {
-    const int fd = master_;
-    master_ = -1;
-    return fd;
 }
 
 // ---- instrument's side of the exchanges -------------------------------------

@@ -1,8 +1,9 @@
 #pragma once
 // Real far ends for the link tests: hooks that pump the Qt event queue on a
 // real clock (sleeps are recorded and skipped), a TCP listener on loopback,
-// a pseudo-terminal pair, and a blocking byte stream on the far side that a
-// test thread drives with the instrument's side of the wire exchanges.
+// and a blocking byte stream on the far side that a test thread drives with
+// the instrument's side of the wire exchanges. Pseudo-terminals, which only
+// some systems have, are in PtyPair.h.
 #include "link/UiHooks.h"
 
 #include <QElapsedTimer>
@@ -12,6 +13,7 @@
 #include <deque>
 #include <functional>
 #include <future>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -51,17 +53,33 @@ public:
     LiveHooks hooks;
 };
 
-// The far end of a link as a blocking byte stream over a file descriptor.
+// One end of a byte stream that a PeerStream drives: a loopback TCP
+// connection or the master side of a pseudo-terminal. Callable from any one
+// thread at a time.
+class PeerChannel {
+public:
+    virtual ~PeerChannel() = default;
+    // What has arrived, up to max bytes, waiting at most timeoutMs for the
+    // first one; 0 when nothing came (a time-out or the end of the stream).
+    virtual size_t ReadSome(uint8_t* buf, size_t max, int timeoutMs) = 0;
+    // Everything, or false once the far end has gone.
+    virtual bool WriteAll(const uint8_t* data, size_t n) = 0;
+};
+
+// The far end of a link as a blocking byte stream.
 class PeerStream {
 public:
-    explicit PeerStream(int fd = -1) : fd_(fd) {}
-    ~PeerStream();
+    explicit PeerStream(std::unique_ptr<PeerChannel> channel = nullptr)
+        : channel_(std::move(channel)) {}
     PeerStream(const PeerStream&) = delete;
     PeerStream& operator=(const PeerStream&) = delete;
 
-    void Reset(int fd);
+    // Takes over channel (none closes the stream) and forgets what came
+    // before.
+    void Reset(std::unique_ptr<PeerChannel> channel);
+    // Hangs up; reads and writes fail from now on.
     void Close();
-    int Fd() const { return fd_; }
+    bool IsOpen() const { return channel_ != nullptr; }
 
     bool Read(uint8_t& b, int timeoutMs = 5000);
     bool ReadExact(uint8_t* buf, size_t n, int timeoutMs = 5000);
@@ -78,23 +96,31 @@ public:
     const std::string& Received() const { return received_; }
 
 private:
-    int fd_ = -1;
+    std::unique_ptr<PeerChannel> channel_;
+    // Taken from the channel but not yet read; byte-at-a-time reads would
+    // otherwise cost a round trip each.
+    std::vector<uint8_t> ahead_;
+    size_t aheadAt_ = 0;
     std::string received_;
 };
 
-// A TCP listener on 127.0.0.1 with a free port.
+// A TCP listener on 127.0.0.1 with a free port. It lives in the thread that
+// made it; each connection it hands out lives in a thread of its own, so a
+// stream may be driven from any thread.
 class LoopbackListener {
 public:
-    LoopbackListener();
+    // backlog: connections the system completes before they are accepted.
+    explicit LoopbackListener(int backlog = 4);
     ~LoopbackListener();
     uint16_t Port() const { return port_; }
     std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
-    // The next connection's descriptor, or -1.
-    int Accept(int timeoutMs = 5000);
+    // The next connection, or null once timeoutMs have passed.
+    std::unique_ptr<PeerChannel> Accept(int timeoutMs = 5000);
     void Stop();
 
 private:
-    int fd_ = -1;
+    class Server;
+    std::unique_ptr<Server> server_;
     uint16_t port_ = 0;
 };
 
@@ -106,21 +132,6 @@ inline std::future<std::string> RunPeer(std::function<std::string()> script) {
 
 // A loopback port nobody listens on.
 uint16_t RefusingPort();
-
-// A pseudo-terminal: the test holds the master, the link opens SlavePath().
-class PtyPair {
-public:
-    PtyPair();
-    ~PtyPair();
-    bool Ok() const { return master_ >= 0; }
-    const std::string& SlavePath() const { return slave_; }
-    // Hands the master side over to a stream (which then owns it).
-    int TakeMaster();
-
-private:
-    int master_ = -1;
-    std::string slave_;
-};
 
 // ---- the instrument's side of the block transfers, from the wire summary --
 uint16_t BlockSeq(int block);

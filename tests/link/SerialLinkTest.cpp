@@ -2,7 +2,7 @@
 // set-up, the modem dialogue against a scripted modem, byte writes that wait
 // for the transmit queue, block transfers and a far end that hangs up.
 #include "link/SerialLink.h"
-#include "LivePeer.h"
+#include "PtyPair.h"
 
 #include <gtest/gtest.h>
 
@@ -111,7 +111,7 @@ TEST_F(SerialFixture, ModemDialogueForAddress0123) {
                   withInit ? "ATZ\r\nAT&F1\r\nATDT0123\r\n" : "ATZ\r\nATDT0123\r\n");
         EXPECT_EQ(link->GetState(), 3);
         link->Close();
-        peer.Reset(-1);
+        peer.Reset(nullptr);
         PtyPair next;
         ASSERT_TRUE(next.Ok());
         link->Control().SetDeviceOverride(next.SlavePath());

@@ -7,13 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <QHostAddress>
+#include <QTcpSocket>
 
 #include <iostream>
 #include <thread>
@@ -21,51 +18,44 @@
 namespace {
 
 // A listener whose handshake comes late, as a slow Wi-Fi module's does: its
-// backlog of 0 is filled by a connection of its own, so the kernel drops the
+// backlog of 0 is filled by a connection of its own, so the system drops the
 // client's first SYN; after delayMs the filler is taken away and the
 // client's retransmitted SYN (about 1 s, then 3 s after the first) gets in.
+// Listener and filler live in the worker thread, which runs no event loop:
+// nothing may accept the filler before its time.
 class LateListener {
 public:
     explicit LateListener(int delayMs) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&a), len) != 0 ||
-            ::listen(fd_, 0) != 0 || ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len))
-            return;
-        port_ = ntohs(a.sin_port);
-        filler_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        if (::connect(filler_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
-            return;
-        worker_ = std::thread([this, delayMs] {
+        std::promise<uint16_t> ready;
+        auto port = ready.get_future();
+        worker_ = std::thread([this, delayMs, ready = std::move(ready)]() mutable {
+            LoopbackListener listener(0);
+            QTcpSocket filler;
+            filler.connectToHost(QHostAddress::LocalHost, listener.Port());
+            const bool filled = listener.Port() != 0 && filler.waitForConnected(5000);
+            ready.set_value(filled ? listener.Port() : 0);
+            if (!filled)
+                return;
             std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
-            ::close(::accept(fd_, nullptr, nullptr)); // the filler
-            pollfd p{fd_, POLLIN, 0};
-            if (::poll(&p, 1, 15000) == 1)
-                accepted_ = ::accept(fd_, nullptr, nullptr);
+            listener.Accept(5000).reset(); // the filler
+            accepted_ = listener.Accept(15000);
         });
+        port_ = port.get();
     }
     ~LateListener() {
         if (worker_.joinable())
             worker_.join();
-        for (int fd : {fd_, filler_, accepted_})
-            if (fd >= 0)
-                ::close(fd);
     }
     std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
-    // The accepted connection once the worker is done, or -1.
-    int Accepted() {
+    // The accepted connection once the worker is done, or null.
+    std::unique_ptr<PeerChannel> Accepted() {
         if (worker_.joinable())
             worker_.join();
-        return accepted_;
+        return std::move(accepted_);
     }
 
 private:
-    int fd_ = -1;
-    int filler_ = -1;
-    int accepted_ = -1;
+    std::unique_ptr<PeerChannel> accepted_;
     uint16_t port_ = 0;
     std::thread worker_;
 };
@@ -77,7 +67,7 @@ bool OpenOn(TcpLink& link, LoopbackListener& listener, PeerStream& peer) {
         kConnectionWifiInstrument)
         return false;
     peer.Reset(listener.Accept());
-    return peer.Fd() >= 0;
+    return peer.IsOpen();
 }
 
 // Services the socket until the link notices a hang-up (or 5 s pass).
@@ -88,7 +78,63 @@ void WaitForDrop(TcpLink& link) {
         link.InputCount();
 }
 
+// What the client of a plain socket has received once n bytes came (or 5 s
+// passed).
+std::string ReceiveOn(QTcpSocket& client, qint64 n) {
+    while (client.bytesAvailable() < n && client.waitForReadyRead(5000)) {
+    }
+    return client.readAll().toStdString();
+}
+
 } // namespace
+
+// The far end itself: one stream driven from two threads in turn, the other
+// side hanging up, and connections that nobody took.
+TEST(LoopbackPeer, StreamPassesBetweenThreadsAndSeesTheOtherSideGo) {
+    LoopbackListener listener;
+    ASSERT_NE(listener.Port(), 0);
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, listener.Port());
+    ASSERT_TRUE(client.waitForConnected(5000));
+    PeerStream peer(listener.Accept());
+    ASSERT_TRUE(peer.IsOpen());
+
+    client.write("ping");
+    ASSERT_TRUE(client.waitForBytesWritten(5000));
+    auto echo = RunPeer([&]() -> std::string {
+        if (!peer.ReadUntil("ping"))
+            return "no ping";
+        return peer.Write("pong") ? "" : "write failed";
+    });
+    EXPECT_EQ(echo.get(), "");
+    EXPECT_EQ(ReceiveOn(client, 4), "pong");
+    EXPECT_TRUE(peer.Write("!")); // back in the main thread
+    EXPECT_EQ(ReceiveOn(client, 1), "!");
+    EXPECT_EQ(peer.Received(), "ping");
+
+    // Once the other side has gone, reads fail and writes are not reported
+    // as delivered.
+    client.disconnectFromHost();
+    uint8_t b = 0;
+    EXPECT_FALSE(peer.Read(b, 5000));
+    EXPECT_FALSE(peer.Write("lost"));
+    peer.Close();
+    EXPECT_FALSE(peer.Write("x"));
+}
+
+TEST(LoopbackPeer, ConnectionsNobodyTookAreClosedWithTheListener) {
+    auto listener = std::make_unique<LoopbackListener>();
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, listener->Port());
+    ASSERT_TRUE(client.waitForConnected(5000));
+    // Lets the listener take the connection in, as a link's event pumping
+    // would, without anyone accepting it.
+    QCoreApplication::processEvents();
+    listener.reset();
+    while (client.state() == QAbstractSocket::ConnectedState && client.waitForReadyRead(5000)) {
+    }
+    EXPECT_NE(client.state(), QAbstractSocket::ConnectedState);
+}
 
 TEST(TcpAddress, AcceptsHostAndHostPortFormsAndRefusesMalformedOnes) {
     struct Case {
@@ -148,7 +194,7 @@ TEST(TcpLink, LateListenerIsWaitedForUpToFiveSecondsPerAttempt) {
     EXPECT_TRUE(live.hooks.messages.empty());
     EXPECT_EQ(live.hooks.SleptInPiecesOf(500), 0); // the first attempt held
     PeerStream peer(listener.Accepted());
-    ASSERT_GE(peer.Fd(), 0);
+    ASSERT_TRUE(peer.IsOpen());
     peer.Write("S");
     EXPECT_EQ(link.ReadByteTimed(5000), 'S');
 }
@@ -241,7 +287,7 @@ TEST(TcpLink, WiConnectAsksFirstAndCancelOpensNothing) {
     EXPECT_EQ(link.Open(kConnectionWiConnect, 273000, listener.Address(), false, "", 0), 100);
     ASSERT_EQ(live.hooks.prompts.size(), 1u);
     EXPECT_EQ(live.hooks.prompts[0].caption, "connect to " + listener.Address());
-    EXPECT_GE(listener.Accept(), 0);
+    EXPECT_NE(listener.Accept(), nullptr);
 }
 
 TEST(TcpLink, FourRefusalsGiveUpWithMessage) {
