@@ -53,6 +53,9 @@ void JoinSchedule(Page* page, PageDrawScheduler& schedule, int intervalMs = 0) {
 // seconds is enough to follow a run, and keeps the page under 5 % of a
 // core at a slow pace.
 constexpr int kProgressDrawIntervalMs = 2000;
+// A full-size contour frame costs some 15 ms of pixel work: twice a second
+// follows a run closely and keeps a slow run's window under 5 % of a core.
+constexpr int kSectionDrawIntervalMs = 500;
 
 } // namespace
 
@@ -139,7 +142,7 @@ MainWindow::MainWindow(const MainWindowOptions& options, QWidget* parent) : QMai
     pageDrawing_ = std::make_unique<PageDrawScheduler>(pages_);
     pageDrawing_->Register(livePanel_, [this] { livePanel_->ShowStoredValues(); });
     JoinSchedule(progressPage_, *pageDrawing_, kProgressDrawIntervalMs);
-    JoinSchedule(sectionPage_, *pageDrawing_);
+    JoinSchedule(sectionPage_, *pageDrawing_, kSectionDrawIntervalMs);
     JoinSchedule(distributionPage_, *pageDrawing_);
 
     sessionTimer_.setObjectName("Timer2");
