@@ -258,7 +258,11 @@ TEST(WindowsPitfalls, TheBinDateTextIsDateBlankTimeThenTheComment) {
 #ifdef PYLORIX_TEST_HAVE_EXPORT
 TEST(WindowsPitfalls, ExportsKeepTheDecimalPointUnderADecimalCommaLocale) {
     const std::string plainNumber = FormatExportNumber(1234.5);
+    const std::string plainSmall = FormatExportNumber(-0.125);
     const std::string plainCoordinate = FormatExportCoordinate(2.25f);
+    // Seven significant digits, never fewer than three decimals.
+    EXPECT_EQ(plainSmall, "-0.1250000");
+    EXPECT_EQ(plainCoordinate, "2.250000");
     CommaLocale comma;
     EXPECT_EQ(FormatExportNumber(1234.5), plainNumber);
     EXPECT_EQ(FormatExportCoordinate(2.25f), plainCoordinate);
@@ -269,7 +273,8 @@ TEST(WindowsPitfalls, ExportsKeepTheDecimalPointUnderADecimalCommaLocale) {
     char probe[16];
     std::snprintf(probe, sizeof probe, "%.1f", 1.5);
     ASSERT_STREQ(probe, "1,5") << "the C locale " << comma.CName() << " has no decimal comma";
-    EXPECT_EQ(FormatExportNumber(-0.125), "-0.125");
+    EXPECT_EQ(FormatExportNumber(-0.125), plainSmall);
+    EXPECT_EQ(FormatExportCoordinate(2.25f), plainCoordinate);
     EXPECT_EQ(FormatExportNumber(1234.5), plainNumber);
 }
 #endif
