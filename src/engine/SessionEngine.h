@@ -108,6 +108,9 @@ public:
     // batch; a live run writes its flagged measurements beside its ".bin"
     // as "NAME.qc.csv" when it ends.
     const QualityControl& Quality() const { return quality_; }
+    // The limits the settings give the quality checks (the run's and an
+    // export's alike).
+    QualityLimits QualityLimitsFromSettings() const;
     static std::string QualityFileName(const std::string& binFileName);
 
     // ---- state (read by the window and the tests) --------------------------
@@ -202,7 +205,6 @@ private:
     // The export the settings ask for after a live run, beside its files.
     void ExportAfterRun();
     void WriteQualityFile();
-    QualityLimits QualityLimitsFromSettings() const;
 
     int RunAcquisitionSteps(bool viewOnly);
     int RunStartLive();

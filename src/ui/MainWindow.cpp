@@ -282,11 +282,7 @@ QualityDialog* MainWindow::OpenQualityDialog() {
 
 void MainWindow::OpenExportDialog() {
     ExportOptions options;
-    options.limits.maxQ = settings_.qcMaxQ;
-    options.limits.minCurrentMa = settings_.qcMinCurrentMa;
-    options.limits.minPotentialMv = settings_.qcMinPotentialMv;
-    options.limits.outlierMads = settings_.qcOutlierMads;
-    options.limits.reciprocalError = settings_.qcReciprocalErrorPercent / 100.0f;
+    options.limits = engine_->QualityLimitsFromSettings();
     options.leaveOutFlagged = settings_.exportLeaveOutFlagged;
     ExportDialog::Open(this, engine_->ShownAcquisition(), options);
 }

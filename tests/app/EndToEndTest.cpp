@@ -58,6 +58,22 @@ private:
     int port_ = 0;
 };
 
+// The monitor on the emulator's port over TCP/IP, answering prompts itself.
+CommandLine EmulatorCommandLine(int port) {
+    return ParseCommandLine(
+        {"pylorix", "100", "--address", QStringLiteral("127.0.0.1:%1").arg(port), "--yes"});
+}
+
+// A window the test starts itself: no keep-awake, no device watch, no
+// session timer until the test turns it on.
+MainWindowOptions DrivenWindowOptions() {
+    MainWindowOptions options;
+    options.keepAwake = false;
+    options.watchDevices = false;
+    options.startSessionTimer = false;
+    return options;
+}
+
 QImage GrabWindow(QWidget& window) {
     QApplication::processEvents();
     QScreen* screen = window.screen();
@@ -159,14 +175,7 @@ TEST(MonitorEndToEnd, HiddenPagesAreCurrentWhenShownAfterTheRun) {
     Emulator emulator({"--electrodes", "48", "--levels", "10", "--cycle-ms", "0",
                        "--start-delay-ms", "100", "--seed", "11", "--exit-when-done"});
     ASSERT_GT(emulator.port(), 0);
-    CommandLine line =
-        ParseCommandLine({"pylorix", "100", "--address",
-                          QStringLiteral("127.0.0.1:%1").arg(emulator.port()), "--yes"});
-    MainWindowOptions options;
-    options.keepAwake = false;
-    options.watchDevices = false;
-    options.startSessionTimer = false;
-    Program program(line, options);
+    Program program(EmulatorCommandLine(emulator.port()), DrivenWindowOptions());
     MainWindow& w = program.mainWindow;
     w.engine().maxRuns = 1;
     w.show();
@@ -229,14 +238,7 @@ TEST(MonitorEndToEnd, QualityMarksFollowABadElectrode) {
                        "--start-delay-ms", "100", "--seed", "5", "--bad-electrode", "20",
                        "--exit-when-done"});
     ASSERT_GT(emulator.port(), 0);
-    CommandLine line =
-        ParseCommandLine({"pylorix", "100", "--address",
-                          QStringLiteral("127.0.0.1:%1").arg(emulator.port()), "--yes"});
-    MainWindowOptions options;
-    options.keepAwake = false;
-    options.watchDevices = false;
-    options.startSessionTimer = false;
-    Program program(line, options);
+    Program program(EmulatorCommandLine(emulator.port()), DrivenWindowOptions());
     MainWindow& w = program.mainWindow;
     w.engine().maxRuns = 1;
     w.setWindowState(Qt::WindowNoState);
