@@ -57,6 +57,46 @@ double CurrentRssMb() {
     return double(resident) * 4096.0 / (1024.0 * 1024.0);
 }
 
+// Resident memory split as the kernel counts it: anonymous (heaps, driver
+// buffers), file-backed (library code and data touched) and shared memory.
+std::string RssSplit() {
+    std::FILE* f = std::fopen("/proc/self/status", "r");
+    if (!f)
+        return "";
+    std::string out;
+    char line[256];
+    while (std::fgets(line, sizeof line, f)) {
+        long kb = 0;
+        char name[64];
+        if (std::sscanf(line, "%63[^:]: %ld kB", name, &kb) == 2 &&
+            (std::string(name) == "RssAnon" || std::string(name) == "RssFile" ||
+             std::string(name) == "RssShmem")) {
+            out.append(" ").append(name).append(" ");
+            out.append(std::to_string(kb / 1024)).append(" MB");
+        }
+    }
+    std::fclose(f);
+    return out;
+}
+
+// With PYLORIX_BENCH_SMAPS=FILE, the mappings are copied there for a
+// closer look at what is resident.
+void DumpMappings() {
+    const QByteArray target = qgetenv("PYLORIX_BENCH_SMAPS");
+    if (target.isEmpty())
+        return;
+    std::FILE* in = std::fopen("/proc/self/smaps", "r");
+    std::FILE* out = std::fopen(target.constData(), "w");
+    char buffer[4096];
+    size_t n = 0;
+    while (in && out && (n = std::fread(buffer, 1, sizeof buffer, in)) > 0)
+        std::fwrite(buffer, 1, n, out);
+    if (in)
+        std::fclose(in);
+    if (out)
+        std::fclose(out);
+}
+
 struct RunFigures {
     std::string label;
     int batches = 0;
@@ -230,6 +270,7 @@ int main(int argc, char** argv) {
     w.show();
     QApplication::processEvents();
     const double startRss = CurrentRssMb();
+    const std::string startSplit = RssSplit();
 
     Bench bench(program);
     struct Page {
@@ -248,6 +289,8 @@ int main(int argc, char** argv) {
     for (size_t i = 0; i < pages.size() && !memoryOnly && !pacedOnly; ++i)
         runs.push_back(bench.Run(std::string(pages[i].name) + " shown", pages[i].widget));
     const double afterRunsRss = CurrentRssMb();
+    const std::string afterSplit = RssSplit();
+    DumpMappings();
 
     std::vector<double> views;
     bench.lastBin_ = recording;
@@ -279,5 +322,6 @@ int main(int argc, char** argv) {
     std::printf("\nresident memory: %.0f MB after start, %.0f MB after every page's runs, "
                 "peak %.0f MB\n",
                 startRss, afterRunsRss, PeakRssMb());
+    std::printf("  after start:%s\n  after the runs:%s\n", startSplit.c_str(), afterSplit.c_str());
     return 0;
 }

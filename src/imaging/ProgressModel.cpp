@@ -21,6 +21,26 @@ int ProgressPointType(ProgressState state) {
     return 0;
 }
 
+const char* ProgressStateName(ProgressState state) {
+    switch (state) {
+    case ProgressState::QuadNotMeasured:
+        return "Not measured";
+    case ProgressState::QuadMeasuring:
+        return "Measuring";
+    case ProgressState::QuadMeasuringGapFiller:
+        return "Measuring (gap filler)";
+    case ProgressState::QuadMeasured:
+        return "Measured";
+    case ProgressState::ElectrodeIdle:
+        return "Electrode";
+    case ProgressState::ElectrodeCurrent:
+        return "Current electrode";
+    case ProgressState::ElectrodePotential:
+        return "Potential electrode";
+    }
+    return "";
+}
+
 Rgb ProgressPointColor(ProgressState state) {
     switch (state) {
     case ProgressState::QuadNotMeasured:

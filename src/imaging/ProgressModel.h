@@ -28,6 +28,8 @@ constexpr int kProgressStateCount = 7;
 // Symbol code (0, 1, 2, 3, 5 or 11) and colour of each state.
 int ProgressPointType(ProgressState state);
 Rgb ProgressPointColor(ProgressState state);
+// The state as the view's legend names it.
+const char* ProgressStateName(ProgressState state);
 
 struct ProgressPoint {
     float x = kProgressNull;

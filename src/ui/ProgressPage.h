@@ -1,19 +1,21 @@
 #pragma once
-// The " Progress status" page: a 3D scatter of every quadripole's report
+// The " Progress status" page: a 3D view of every quadripole's report
 // point and every electrode, measured quadripoles in grey and the block
 // being measured highlighted. The main window embeds it as its page StateTb.
+// The view itself is made when the page is first shown, so that a session
+// that never looks at it loads no graphics driver for it.
 #include "imaging/ImagingOptions.h"
 #include "imaging/ProgressModel.h"
+#include "ui/ProgressView.h"
 
 #include <QImage>
 #include <QWidget>
 
-#include <array>
 #include <functional>
+#include <memory>
 #include <vector>
 
 class Q3DScatter;
-class QLabel;
 class QScatter3DSeries;
 
 class ProgressPage : public QWidget {
@@ -35,49 +37,39 @@ public:
     // When set, a change calls `request` instead of repainting, and the
     // owner calls Draw() when the page is to be seen.
     void SetDrawRequest(std::function<void()> request) { drawRequest_ = std::move(request); }
-    // Brings the view up to date with the model: only the points whose
-    // state changed move between series.
+    // Brings the view up to date with the model, making the view first
+    // when the page is on screen.
     void Draw();
 
     // Electrodes the quality checks suspect, drawn large in red over their
     // place; redrawn only when the list changes.
     void SetSuspectElectrodes(const std::vector<int32_t>& nodes);
     const std::vector<int32_t>& suspectElectrodes() const { return suspectNodes_; }
-    QScatter3DSeries* suspectSeries() const { return suspectSeries_; }
 
     const ProgressModel& model() const { return model_; }
-    // False when OpenGL is missing: the page then shows a notice instead.
-    bool hasView() const { return scatter_ != nullptr; }
-    Q3DScatter* scatter() const { return scatter_; }
+    // Makes the view now if it is not made yet (it otherwise waits for the
+    // page to be shown) and returns it.
+    ProgressView& EnsureView();
+    // Null until the view is made.
+    ProgressView* view() const { return view_.get(); }
+    ProgressViewKind viewKind() const { return kind_; }
+    // The OpenGL graph when that is the view made, else null.
+    Q3DScatter* scatter() const;
+    QScatter3DSeries* suspectSeries() const;
     QImage RenderImage(const QSize& size);
 
-    // Whether 3D views can be shown on a platform (QGuiApplication's
-    // platform name): not on those that have no real windows.
-    static bool PlatformShows3D(const QString& platformName);
+protected:
+    void showEvent(QShowEvent* event) override;
 
 private:
     void Changed();
-    void Rebuild();
     bool Moving() const { return options_ && options_->movingArrayMode; }
-    void ShowNotice(const QString& text);
 
     const ImagingOptions* options_;
     ProgressModel model_;
     bool pageActive_ = true;
-    uint64_t shownRevision_ = ~uint64_t{0};
-    uint64_t shownLayout_ = ~uint64_t{0};
     std::function<void()> drawRequest_;
-    // What the series show, point by point (quadripoles, then electrodes):
-    // the state drawn, and the point's slot in that state's series (-1:
-    // not drawn). owners_[s][k] is the point in slot k of series s.
-    std::vector<ProgressState> shownState_;
-    std::vector<int32_t> slot_;
-    std::array<std::vector<int32_t>, kProgressStateCount> owners_{};
-    Q3DScatter* scatter_ = nullptr;
-    QWidget* container_ = nullptr;
-    QLabel* notice_ = nullptr;
-    std::array<QScatter3DSeries*, kProgressStateCount> series_{};
-    QScatter3DSeries* suspectSeries_ = nullptr;
+    std::unique_ptr<ProgressView> view_;
+    ProgressViewKind kind_ = ProgressViewKind::Drawn;
     std::vector<int32_t> suspectNodes_;
-    void ShowSuspects();
 };

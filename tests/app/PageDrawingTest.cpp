@@ -3,8 +3,8 @@
 // once an interval, nothing is drawn while a recording is read at once, and
 // after the last batch every page shows it. Also the pages' own drawing: the
 // distribution chart holds every point, the 3D view moves only changed
-// points and keeps one item per point, and no 3D view is attempted on a
-// platform without windows.
+// points and keeps one item per point, and the view is made when first seen,
+// as a graph only where a graphics card draws it.
 #include "AppHarness.h"
 #include "SyntheticSequence.h"
 #include "imaging/ImagingOptions.h"
@@ -202,31 +202,72 @@ TEST(DistributionDrawing, ChartHoldsEveryPointSortedAfterARun) {
     EXPECT_EQ(blue->size() + silver->size(), 0);
 }
 
-TEST(ProgressDrawing, NoViewIsAttemptedOnAPlatformWithoutWindows) {
-    EXPECT_FALSE(ProgressPage::PlatformShows3D("offscreen"));
-    EXPECT_FALSE(ProgressPage::PlatformShows3D("minimal"));
-    EXPECT_TRUE(ProgressPage::PlatformShows3D("xcb"));
-    EXPECT_TRUE(ProgressPage::PlatformShows3D("wayland"));
+TEST(ProgressDrawing, ViewChoiceFollowsThePlatformTheRendererAndTheOverride) {
+    int asked = 0;
+    auto renderer = [&](const char* name) {
+        return [&asked, name] {
+            ++asked;
+            return QString::fromLatin1(name);
+        };
+    };
+    const auto drawn = ProgressViewKind::Drawn;
+    const auto graph = ProgressViewKind::Scatter3D;
+    // No windows: never a graph, and no driver loaded to find out.
+    EXPECT_EQ(ChooseProgressView("offscreen", "opengl", renderer("NVIDIA GeForce")), drawn);
+    EXPECT_EQ(ChooseProgressView("minimal", "", renderer("NVIDIA GeForce")), drawn);
+    EXPECT_EQ(ChooseProgressView("xcb", "drawn", renderer("NVIDIA GeForce")), drawn);
+    EXPECT_EQ(asked, 0);
+    // A graphics card draws the graph; a software rasteriser does not.
+    EXPECT_EQ(ChooseProgressView("xcb", "", renderer("Mesa Intel(R) UHD Graphics 620")), graph);
+    EXPECT_EQ(ChooseProgressView("windows", "", renderer("AMD Radeon(TM) Graphics")), graph);
+    EXPECT_EQ(ChooseProgressView("xcb", "", renderer("llvmpipe (LLVM 15.0.6, 256 bits)")), drawn);
+    EXPECT_EQ(ChooseProgressView("windows", "", renderer("GDI Generic")), drawn);
+    EXPECT_EQ(ChooseProgressView("xcb", "", renderer("")), drawn); // no OpenGL
+    // Asked for, the graph is made even in software, but not without OpenGL.
+    EXPECT_EQ(ChooseProgressView("xcb", " OpenGL ", renderer("llvmpipe")), graph);
+    EXPECT_EQ(ChooseProgressView("xcb", "opengl", renderer("")), drawn);
+    for (const char* name : {"Microsoft Basic Render Driver", "SwiftShader Device (Subzero)",
+                             "softpipe", "Software Rasterizer"})
+        EXPECT_TRUE(IsSoftwareRenderer(name)) << name;
+    for (const char* name :
+         {"Apple M1", "NVIDIA GeForce GTX 1050/PCIe/SSE2", "Mesa DRI Intel(R) HD"})
+        EXPECT_FALSE(IsSoftwareRenderer(name)) << name;
+}
+
+TEST(ProgressDrawing, ViewIsMadeWhenThePageIsFirstShownAndShowsTheWholeRun) {
     ImagingOptions options;
     ProgressPage page(&options);
-    if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
-        EXPECT_FALSE(page.hasView());
-        auto* notice = page.findChild<QLabel*>("Pe3do1");
-        ASSERT_NE(notice, nullptr);
-        EXPECT_TRUE(notice->text().contains("not affected"));
-    }
-    // With or without a view, the model follows the run.
+    page.SetDrawRequest([] {});
     auto s = synthetic::MakePolePole(12);
     page.SetupProgressView(*s, 0, 14);
     page.MarkCurrentQuadripoles(3, 0);
-    EXPECT_EQ(page.model().highlightCount(), 3);
+    page.Draw(); // hidden: nothing to draw into yet
+    EXPECT_EQ(page.view(), nullptr);
+    page.MarkCurrentQuadripoles(3, 3);
+    page.SetSuspectElectrodes({4});
+    page.resize(500, 400);
+    page.show();
+    ASSERT_NE(page.view(), nullptr);
+    if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
+        EXPECT_EQ(page.viewKind(), ProgressViewKind::Drawn);
+    }
+    // Everything that happened before is on it.
+    const auto counts = page.view()->DrawnCounts();
+    EXPECT_EQ(counts[size_t(ProgressState::QuadMeasured)], 3);
+    EXPECT_EQ(counts[size_t(ProgressState::QuadMeasuring)], 3);
+    EXPECT_EQ(page.view()->SuspectMarkCount(), 1);
+    EXPECT_TRUE(page.view()->widget()->isVisible());
 }
 
-TEST(ProgressDrawing, ViewMovesChangedPointsAndMatchesTheModel) {
+TEST(ProgressDrawing, GraphMovesChangedPointsAndMatchesTheModel) {
     ImagingOptions options;
     ProgressPage page(&options);
-    if (!page.hasView())
-        GTEST_SKIP() << "no 3D view on this platform";
+    // The OpenGL graph even where OpenGL is emulated, as under Xvfb.
+    qputenv(kProgressViewVariable, "opengl");
+    page.EnsureView();
+    qunsetenv(kProgressViewVariable);
+    if (page.viewKind() != ProgressViewKind::Scatter3D)
+        GTEST_SKIP() << "no OpenGL graph on this platform";
     int requests = 0;
     page.SetDrawRequest([&] { ++requests; });
     synthetic::Layout l;
