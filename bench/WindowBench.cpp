@@ -97,6 +97,13 @@ void DumpMappings() {
         std::fclose(out);
 }
 
+// 7 profiles of 101 electrodes, 8 levels: 15 895 quadripoles, as near the
+// instrument's 16 000 as the emulator's layouts come.
+constexpr int kElectrodes = 101;
+// The same layout with about a quarter of the quadripoles, for how the run
+// time grows with the data.
+constexpr int kQuarterElectrodes = 35;
+
 struct RunFigures {
     std::string label;
     int batches = 0;
@@ -113,10 +120,12 @@ struct RunFigures {
 struct Emulator {
     QProcess process;
     std::string port;
-    bool Start(const QStringList& extra) {
-        QStringList args{"--listen",         "127.0.0.1:0", "--electrodes", "96", "--lines", "7",
-                         "--levels",         "8",           "--channels",   "10", "--seed",  "3",
-                         "--exit-when-done", "--quiet"};
+    bool Start(const QStringList& extra, int electrodes) {
+        QStringList args{
+            "--listen",         "127.0.0.1:0", "--electrodes", QString::number(electrodes),
+            "--lines",          "7",           "--levels",     "8",
+            "--channels",       "10",          "--seed",       "3",
+            "--exit-when-done", "--quiet"};
         args << extra;
         process.start(PYLORIX_EMULATOR, args);
         if (!process.waitForStarted(10000) || !process.waitForReadyRead(10000))
@@ -140,13 +149,14 @@ public:
     // pages every 40 batches. pacedBatches > 0: the emulator takes 200 ms a
     // batch and the run is stopped after that many batches; CPU is read
     // over them.
-    RunFigures Run(const std::string& label, QWidget* page, int pacedBatches = 0) {
+    RunFigures Run(const std::string& label, QWidget* page, int pacedBatches = 0,
+                   int electrodes = kElectrodes) {
         RunFigures f;
         f.label = label;
         Emulator emulator;
         QStringList extra{"--start-delay-ms", pacedBatches > 0 ? "3000" : "100"};
         extra << "--cycle-ms" << (pacedBatches > 0 ? "200" : "0");
-        if (!emulator.Start(extra)) {
+        if (!emulator.Start(extra, electrodes)) {
             std::fprintf(stderr, "window_bench: the emulator did not start\n");
             return f;
         }
@@ -286,11 +296,34 @@ int main(int argc, char** argv) {
     if (!pacedOnly)
         runs.push_back(bench.Run("pages switched", nullptr));
     const std::string recording = bench.lastBin_;
+    // The same with a quarter of the data: run time should grow with it,
+    // no faster.
+    RunFigures quarter;
+    if (!pacedOnly && !memoryOnly)
+        quarter = bench.Run("pages switched, quarter data", nullptr, 0, kQuarterElectrodes);
     for (size_t i = 0; i < pages.size() && !memoryOnly && !pacedOnly; ++i)
         runs.push_back(bench.Run(std::string(pages[i].name) + " shown", pages[i].widget));
     const double afterRunsRss = CurrentRssMb();
     const std::string afterSplit = RssSplit();
     DumpMappings();
+
+    // One repaint of the 3D page with every point, as the window does it.
+    double repaintMs = -1;
+    if (!pacedOnly) {
+        w.pageControl()->setCurrentWidget(w.progressPage());
+        QApplication::processEvents();
+        if (ProgressView* view = w.progressPage()->view()) {
+            std::vector<double> times;
+            for (int i = 0; i < 21; ++i) {
+                QElapsedTimer t;
+                t.start();
+                view->widget()->repaint();
+                times.push_back(double(t.nsecsElapsed()) / 1e6);
+            }
+            std::sort(times.begin(), times.end());
+            repaintMs = times[times.size() / 2];
+        }
+    }
 
     std::vector<double> views;
     bench.lastBin_ = recording;
@@ -310,6 +343,17 @@ int main(int argc, char** argv) {
     for (const RunFigures& f : runs)
         std::printf("| %s | %d | %.2f | %.2f | %.3f | %s |\n", f.label.c_str(), f.batches, f.median,
                     f.p99, f.wireS > 0 ? f.wallS / f.wireS : 0.0, f.completed ? "yes" : "NO");
+    if (quarter.completed && !runs.empty() && runs[0].completed && quarter.wallS > 0)
+        std::printf("\nscaling: %lld -> %lld quadripoles (x%.2f data), run time %.2f -> %.2f s "
+                    "(x%.2f)\n",
+                    static_cast<long long>(quarter.quadripoles),
+                    static_cast<long long>(runs[0].quadripoles),
+                    double(runs[0].wireS) / quarter.wireS, quarter.wallS, runs[0].wallS,
+                    runs[0].wallS / quarter.wallS);
+    if (repaintMs >= 0)
+        std::printf("3D page repaint, every point (%s view): %.1f ms\n",
+                    w.progressPage()->viewKind() == ProgressViewKind::Drawn ? "painted" : "OpenGL",
+                    repaintMs);
     std::printf("\n| View file, page shown | time to drawn page (s) |\n|---|---|\n");
     for (size_t i = 0; i < views.size(); ++i)
         std::printf("| %s | %.2f |\n", pages[i].name, views[i]);
