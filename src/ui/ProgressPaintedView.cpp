@@ -166,7 +166,10 @@ void ProgressPaintedView::Paint(QPainter& painter, const QSize& size,
                 if (p.IsNull())
                     continue;
                 const ProjectedPoint q = projection.Project(p.x, p.y, p.z);
-                at[size_t(p.state)].emplace_back(q.x, q.y);
+                // A damaged coordinate in the sequence must not reach the
+                // painter.
+                if (std::isfinite(q.x) && std::isfinite(q.y))
+                    at[size_t(p.state)].emplace_back(q.x, q.y);
             }
         }
         for (ProgressState s : kPaintOrder) {
@@ -180,7 +183,8 @@ void ProgressPaintedView::Paint(QPainter& painter, const QSize& size,
         painter.setRenderHint(QPainter::Antialiasing, false);
         for (const ProgressPoint& p : suspects_) {
             const ProjectedPoint q = projection.Project(p.x, p.y, p.z);
-            PaintSuspect(painter, QPointF(q.x, q.y));
+            if (std::isfinite(q.x) && std::isfinite(q.y))
+                PaintSuspect(painter, QPointF(q.x, q.y));
         }
     }
     PaintLegend(painter);

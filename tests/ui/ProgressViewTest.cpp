@@ -1,11 +1,15 @@
 // The progress view painted without OpenGL, read back pixel by pixel: each
 // point in its state's colour where the projection puts it, the suspect
-// electrode marked, the axes titled, and a click naming the point under it.
+// electrode marked, damaged coordinates left out, and a click naming the
+// point under it.
 #include "SyntheticSequence.h"
 #include "ui/ProgressPaintedView.h"
 
 #include <QImage>
 #include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
 
 namespace {
 
@@ -116,4 +120,28 @@ TEST(ProgressPaintedViewTest, AClickNamesThePointUnderIt) {
     ProgressPaintedView empty;
     EXPECT_TRUE(empty.Describe(QPoint(10, 10)).isEmpty());
     EXPECT_FALSE(empty.Render(QSize(300, 200)).isNull());
+}
+
+TEST(ProgressPaintedViewTest, ADamagedCoordinateIsLeftOutAndTheRestStillDrawn) {
+    synthetic::Layout l;
+    l.electrodes = 24;
+    l.channels = 4;
+    auto sequence = synthetic::MakeDipoleDipole(l);
+    sequence->nodes[6].x = std::numeric_limits<float>::quiet_NaN();
+    sequence->nodes[9].y = std::numeric_limits<float>::infinity();
+    ProgressModel model;
+    model.SetupProgressView(*sequence, 1, sequence->nodeCount, false);
+    model.MarkCurrentQuadripoles(4, 0, false);
+    ProgressPaintedView view;
+    view.Draw(model);
+    view.ShowSuspects(model, {6, 9, 10});
+    const QSize size(600, 400);
+    const QImage image = view.Render(size);
+    const ProgressProjection at = view.ProjectionFor(size);
+    for (const ProjectedPoint& c : at.Corners())
+        ASSERT_TRUE(std::isfinite(c.x) && std::isfinite(c.y));
+    // A sound electrode far from the damaged ones is where it belongs.
+    const ProgressPoint& e = model.electrodePoints()[20];
+    EXPECT_EQ(PixelAt(image, at.Project(e.x, e.y, e.z)), ColourOf(ProgressState::ElectrodeIdle));
+    EXPECT_TRUE(view.Describe(QPoint(1, 1)).isEmpty());
 }
