@@ -1,8 +1,13 @@
 #include "ui/ProgressView.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
+#include <QProcess>
 
 bool IsSoftwareRenderer(const QString& renderer) {
     // Mesa's llvmpipe, softpipe and swrast, Google's SwiftShader, Windows'
@@ -34,7 +39,31 @@ ProgressViewKind ChooseProgressView(const QString& platformName, const QString& 
     return IsSoftwareRenderer(name) ? ProgressViewKind::Drawn : ProgressViewKind::Scatter3D;
 }
 
-QString OpenGLRendererName() {
+namespace {
+
+QString ProbeProgram() {
+    QStringList candidates;
+    const QString named = qEnvironmentVariable("PYLORIX_GLPROBE");
+    if (!named.isEmpty())
+        candidates << named;
+    QString name = QStringLiteral("pylorix-glprobe");
+#ifdef Q_OS_WIN
+    name += QStringLiteral(".exe");
+#endif
+    candidates << QDir(QCoreApplication::applicationDirPath()).filePath(name);
+#ifdef PYLORIX_GLPROBE_BUILT
+    candidates << QStringLiteral(PYLORIX_GLPROBE_BUILT);
+#endif
+    for (const QString& c : candidates) {
+        const QFileInfo info(c);
+        if (info.isFile() && info.isExecutable())
+            return info.absoluteFilePath();
+    }
+    return QString();
+}
+
+// Asked here only when the probe program is missing.
+QString RendererOfThisProcess() {
     QOpenGLContext context;
     if (!context.create())
         return QString();
@@ -46,4 +75,38 @@ QString OpenGLRendererName() {
     QString out = name ? QString::fromLatin1(name) : QStringLiteral("unknown");
     context.doneCurrent();
     return out;
+}
+
+} // namespace
+
+std::optional<QString> AskOpenGLProbe(const QString& program, int timeoutMs) {
+    if (program.isEmpty())
+        return std::nullopt;
+    QProcess probe;
+    probe.setProcessChannelMode(QProcess::SeparateChannels);
+    // The same windowing platform as this program, whatever chose it.
+    probe.start(program, {QStringLiteral("-platform"), QGuiApplication::platformName()});
+    if (!probe.waitForStarted(timeoutMs))
+        return std::nullopt;
+    if (!probe.waitForFinished(timeoutMs)) {
+        // A driver that hangs is no driver to draw with.
+        probe.kill();
+        probe.waitForFinished(1000);
+        return QString();
+    }
+    if (probe.exitStatus() != QProcess::NormalExit || probe.exitCode() != 0)
+        return QString();
+    const QString answer = QString::fromLocal8Bit(probe.readAllStandardOutput()).trimmed();
+    return answer.section(QLatin1Char('\n'), 0, 0).left(200);
+}
+
+QString OpenGLRendererName() {
+    static std::optional<QString> known;
+    if (!known) {
+        constexpr int kProbeTimeoutMs = 5000;
+        known = AskOpenGLProbe(ProbeProgram(), kProbeTimeoutMs);
+        if (!known)
+            known = RendererOfThisProcess();
+    }
+    return *known;
 }

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QWidget;
@@ -47,5 +48,13 @@ bool IsSoftwareRenderer(const QString& renderer);
 ProgressViewKind ChooseProgressView(const QString& platformName, const QString& preference,
                                     const std::function<QString()>& renderer);
 
-// The renderer of a context made and dropped at once; empty without one.
+// The OpenGL renderer's name, empty without OpenGL. Asked once per process
+// of the probe program (pylorix-glprobe, found through PYLORIX_GLPROBE,
+// beside the program, or in the build folder); only without it does this
+// process load the driver to ask.
 QString OpenGLRendererName();
+
+// What the probe program `program` answers: the renderer's name, or empty
+// when it says there is no OpenGL, crashes or takes longer than
+// `timeoutMs`. Nothing when the program cannot be started.
+std::optional<QString> AskOpenGLProbe(const QString& program, int timeoutMs);

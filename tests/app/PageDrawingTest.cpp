@@ -15,8 +15,10 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLabel>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QtDataVisualization/Q3DScatter>
 #include <QtDataVisualization/QScatter3DSeries>
 #include <QtDataVisualization/QScatterDataProxy>
@@ -232,6 +234,42 @@ TEST(ProgressDrawing, ViewChoiceFollowsThePlatformTheRendererAndTheOverride) {
     for (const char* name :
          {"Apple M1", "NVIDIA GeForce GTX 1050/PCIe/SSE2", "Mesa DRI Intel(R) HD"})
         EXPECT_FALSE(IsSoftwareRenderer(name)) << name;
+}
+
+// The probe program's answers as the window reads them: stand-ins that
+// answer, fail, crash or hang, and the real probe.
+TEST(ProgressDrawing, TheOpenGLProbeIsAskedInAProcessOfItsOwn) {
+#ifndef Q_OS_UNIX
+    GTEST_SKIP() << "the stand-ins are shell scripts";
+#endif
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    auto script = [&](const char* name, const char* body) {
+        const QString path = dir.filePath(QString::fromLatin1(name));
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray("#!/bin/sh\n") + body + "\n");
+        f.close();
+        f.setPermissions(f.permissions() | QFileDevice::ExeOwner);
+        return path;
+    };
+    EXPECT_EQ(AskOpenGLProbe(script("card", "echo 'Mesa Intel(R) UHD Graphics 620'"), 5000),
+              QString("Mesa Intel(R) UHD Graphics 620"));
+    // Only the first line counts.
+    EXPECT_EQ(AskOpenGLProbe(script("chatty", "echo llvmpipe; echo warning: x"), 5000),
+              QString("llvmpipe"));
+    // No OpenGL, a crash, a hang: drawn without OpenGL.
+    EXPECT_EQ(AskOpenGLProbe(script("none", "exit 1"), 5000), QString());
+    EXPECT_EQ(AskOpenGLProbe(script("crash", "kill -SEGV $$"), 5000), QString());
+    EXPECT_EQ(AskOpenGLProbe(script("hang", "exec sleep 30"), 300), QString());
+    // No program to ask: the caller asks by itself.
+    EXPECT_FALSE(AskOpenGLProbe(dir.filePath("missing"), 1000).has_value());
+    EXPECT_FALSE(AskOpenGLProbe(QString(), 1000).has_value());
+
+    // The real probe answers with one name, or says there is no OpenGL.
+    const auto real = AskOpenGLProbe(PYLORIX_GLPROBE_PROGRAM, 10000);
+    ASSERT_TRUE(real.has_value());
+    EXPECT_FALSE(real->contains('\n'));
 }
 
 TEST(ProgressDrawing, ViewIsMadeWhenThePageIsFirstShownAndShowsTheWholeRun) {
