@@ -8,6 +8,7 @@
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStackedLayout>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -164,13 +165,19 @@ StatusStrip::StatusStrip(QWidget* parent) : QFrame(parent) {
     statusColumn->addWidget(mainGB);
     statusColumn->addWidget(progressBar1);
     progress->addLayout(statusColumn, 1);
-    rsOnImg = Picture(progressGB, "RsOnImg", QStringLiteral(":/pylorix/receive-on.png"));
-    rsOffImg = Picture(progressGB, "RsOffImg", QStringLiteral(":/pylorix/receive-off.png"));
+    // The two pictures share one place: switching between them changes no
+    // size, so the strip is not laid out again twice a batch.
+    auto* receiveLight = new QWidget(progressGB);
+    receiveLight_ = new QStackedLayout(receiveLight);
+    receiveLight_->setContentsMargins(0, 0, 0, 0);
+    rsOnImg = Picture(receiveLight, "RsOnImg", QStringLiteral(":/pylorix/receive-on.png"));
+    rsOffImg = Picture(receiveLight, "RsOffImg", QStringLiteral(":/pylorix/receive-off.png"));
     rsOnImg->setToolTip(QStringLiteral("Receiving"));
     rsOffImg->setToolTip(QStringLiteral("Idle"));
-    rsOnImg->hide();
-    progress->addWidget(rsOnImg);
-    progress->addWidget(rsOffImg);
+    receiveLight_->addWidget(rsOffImg);
+    receiveLight_->addWidget(rsOnImg);
+    receiveLight_->setCurrentWidget(rsOffImg);
+    progress->addWidget(receiveLight);
     errorSetUp = new QLabel(QStringLiteral("Crc error"), progressGB);
     errorSetUp->setObjectName("ErrorSetUp");
     errorSetUp->setAutoFillBackground(true);
@@ -219,8 +226,7 @@ void StatusStrip::ShowReceiving() {
     if (receivingShown_ == int(receivingWanted_))
         return;
     receivingShown_ = int(receivingWanted_);
-    rsOnImg->setVisible(receivingWanted_);
-    rsOffImg->setVisible(!receivingWanted_);
+    receiveLight_->setCurrentWidget(receivingWanted_ ? rsOnImg : rsOffImg);
 }
 
 void StatusStrip::SetPortPicture(int index, const QString& hint) {

@@ -11,6 +11,7 @@
 class QLabel;
 class QProgressBar;
 class QPushButton;
+class QStackedLayout;
 
 struct BatteryState;
 
@@ -85,6 +86,7 @@ private:
     bool receivingWanted_ = false;
     int receivingShown_ = -1; // unknown
     QTimer receivingPace_;
+    QStackedLayout* receiveLight_;
 };
 
 // A gauge's position for a value, kept inside its range (a bar given a

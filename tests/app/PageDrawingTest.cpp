@@ -17,6 +17,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
+#include <QProgressBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QtDataVisualization/Q3DScatter>
@@ -25,6 +26,7 @@
 #include <qcustomplot.h>
 
 #include <algorithm>
+#include <limits>
 #include <map>
 #include <tuple>
 
@@ -166,6 +168,38 @@ TEST(PageDrawing, ReceiveIndicatorEndsOnTheLastState) {
     w.SetReceiving(false);
     ASSERT_TRUE(PumpUntil([&] { return on->isHidden(); }));
     EXPECT_FALSE(off->isHidden());
+}
+
+// The bars follow the position to a thousandth, so that the many small
+// steps of a long run leave the bar, and the screen, alone.
+TEST(PageDrawing, ProgressBarsMoveOnlyWhenTheirFillWould) {
+    QProgressBar bar;
+    ProgressBarAdapter adapter(&bar);
+    adapter.SetMinimum(0);
+    adapter.SetMaximum(16000);
+    adapter.SetPosition(8000);
+    EXPECT_EQ(adapter.Position(), 8000);
+    EXPECT_DOUBLE_EQ(double(bar.value() - bar.minimum()) / (bar.maximum() - bar.minimum()), 0.5);
+    int changes = 0;
+    QObject::connect(&bar, &QProgressBar::valueChanged, [&] { ++changes; });
+    for (int p = 8001; p <= 8015; ++p)
+        adapter.SetPosition(p); // less than a thousandth in all
+    EXPECT_EQ(changes, 0);
+    EXPECT_EQ(adapter.Position(), 8015);
+    adapter.SetPosition(16000);
+    EXPECT_EQ(bar.value(), bar.maximum());
+    // Out of range, and ranges far from zero or empty.
+    adapter.SetPosition(-5);
+    EXPECT_EQ(adapter.Position(), 0);
+    EXPECT_EQ(bar.value(), bar.minimum());
+    adapter.SetMaximum(std::numeric_limits<int>::max());
+    adapter.SetMinimum(std::numeric_limits<int>::max() - 10);
+    adapter.SetPosition(std::numeric_limits<int>::max());
+    EXPECT_EQ(bar.value(), bar.maximum());
+    adapter.SetMinimum(7);
+    adapter.SetMaximum(7);
+    EXPECT_EQ(bar.value(), bar.maximum()); // shown full, never spinning
+    EXPECT_GT(bar.maximum(), bar.minimum());
 }
 
 TEST(DistributionDrawing, ChartHoldsEveryPointSortedAfterARun) {
