@@ -242,27 +242,42 @@ void ProgressPaintedView::PaintAxes(QPainter& painter, const ProgressProjection&
         const double length = std::hypot(edge.x(), edge.y());
         if (length < 12)
             continue; // seen end on
-        QPointF out = (a + b) / 2.0 - centre;
-        const double outLength = std::hypot(out.x(), out.y());
-        out = outLength > 1e-6 ? out / outLength : QPointF(0, 1);
+        // Labels go out from the box, square to the edge.
+        QPointF out(-edge.y() / length, edge.x() / length);
+        if (QPointF::dotProduct(out, (a + b) / 2.0 - centre) < 0)
+            out = -out;
+        // How far a label of this size reaches along `out` from its centre.
+        auto reach = [&](const QSizeF& box) {
+            return std::fabs(out.x()) * box.width() / 2 + std::fabs(out.y()) * box.height() / 2;
+        };
         painter.setPen(QPen(QColor(110, 110, 110), 1));
         painter.drawLine(a, b);
         const double from = lo[size_t(axis.index)];
         const double to = hi[size_t(axis.index)];
         const int most = std::clamp(int(length / 55), 1, axis.ticks);
+        double labelDepth = 0;
         for (double v : ProgressProjection::TickValues(from, to, most)) {
             const QPointF at = a + edge * ((v - from) / (to - from));
             painter.drawLine(at, at + out * 4);
             const QString text = QString::number(v, 'g', 6);
-            const QPointF c =
-                at + out * (8 + metrics.height() / 2 + metrics.horizontalAdvance(text) * 0.25);
             const QSizeF box(metrics.horizontalAdvance(text), metrics.height());
+            const double r = reach(box);
+            labelDepth = std::max(labelDepth, 2 * r);
+            const QPointF c = at + out * (7 + r);
             painter.drawText(QRectF(c - QPointF(box.width() / 2, box.height() / 2), box),
                              Qt::AlignCenter, text);
         }
         const QString title = QString::fromLatin1(axis.title);
         const QSizeF box(metrics.horizontalAdvance(title), metrics.height());
-        const QPointF c = (a + b) / 2.0 + out * (30 + box.width() * 0.3);
+        QPointF c = (a + b) / 2.0 + out * (7 + labelDepth + 8 + reach(box));
+        // Kept whole on the picture, however the box is turned.
+        const QRectF area = painter.viewport();
+        c.setX(std::clamp(
+            c.x(), area.left() + box.width() / 2 + 2,
+            std::max(area.left() + box.width() / 2 + 2, area.right() - box.width() / 2 - 2)));
+        c.setY(std::clamp(
+            c.y(), area.top() + box.height() / 2 + 2,
+            std::max(area.top() + box.height() / 2 + 2, area.bottom() - box.height() / 2 - 2)));
         painter.setPen(Qt::black);
         painter.drawText(QRectF(c - QPointF(box.width() / 2, box.height() / 2), box),
                          Qt::AlignCenter, title);
