@@ -57,6 +57,19 @@ double CurrentRssMb() {
     return double(resident) * 4096.0 / (1024.0 * 1024.0);
 }
 
+// The median time of 21 calls of `work`, in milliseconds.
+template <typename Work> double MedianMs(Work work) {
+    std::vector<double> times;
+    for (int i = 0; i < 21; ++i) {
+        QElapsedTimer t;
+        t.start();
+        work();
+        times.push_back(double(t.nsecsElapsed()) / 1e6);
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
 // Resident memory split as the kernel counts it: anonymous (heaps, driver
 // buffers), file-backed (library code and data touched) and shared memory.
 std::string RssSplit() {
@@ -316,15 +329,7 @@ int main(int argc, char** argv) {
         w.pageControl()->setCurrentWidget(w.progressPage());
         QApplication::processEvents();
         if (ProgressView* view = w.progressPage()->view()) {
-            std::vector<double> times;
-            for (int i = 0; i < 21; ++i) {
-                QElapsedTimer t;
-                t.start();
-                view->widget()->repaint();
-                times.push_back(double(t.nsecsElapsed()) / 1e6);
-            }
-            std::sort(times.begin(), times.end());
-            repaintMs = times[times.size() / 2];
+            repaintMs = MedianMs([&] { view->widget()->repaint(); });
         }
     }
 
@@ -335,16 +340,10 @@ int main(int argc, char** argv) {
         DistributionPage* chart = w.distributionPage();
         w.pageControl()->setCurrentWidget(chart);
         QApplication::processEvents();
-        std::vector<double> times;
-        for (int i = 0; i < 21; ++i) {
-            QElapsedTimer t;
-            t.start();
+        chartMs = MedianMs([&] {
             chart->Draw();
             QApplication::processEvents();
-            times.push_back(double(t.nsecsElapsed()) / 1e6);
-        }
-        std::sort(times.begin(), times.end());
-        chartMs = times[times.size() / 2];
+        });
     }
 
     std::vector<double> views;

@@ -51,11 +51,6 @@ Q3DScatter* ProgressPage::scatter() const {
     return graph ? graph->scatter() : nullptr;
 }
 
-QScatter3DSeries* ProgressPage::suspectSeries() const {
-    const auto* graph = dynamic_cast<const ProgressScatterView*>(view_.get());
-    return graph ? graph->suspectSeries() : nullptr;
-}
-
 void ProgressPage::SetSuspectElectrodes(const std::vector<int32_t>& nodes) {
     std::vector<int32_t> sorted = nodes;
     std::sort(sorted.begin(), sorted.end());

@@ -16,7 +16,6 @@
 #include <vector>
 
 class Q3DScatter;
-class QScatter3DSeries;
 
 class ProgressPage : public QWidget {
     Q_OBJECT
@@ -55,7 +54,6 @@ public:
     ProgressViewKind viewKind() const { return kind_; }
     // The OpenGL graph when that is the view made, else null.
     Q3DScatter* scatter() const;
-    QScatter3DSeries* suspectSeries() const;
     QImage RenderImage(const QSize& size);
 
 protected:

@@ -21,7 +21,6 @@ public:
     int SuspectMarkCount() const override;
 
     Q3DScatter* scatter() const { return scatter_; }
-    QScatter3DSeries* suspectSeries() const { return suspectSeries_; }
 
 private:
     ProgressScatterView(Q3DScatter* scatter, QWidget* parent);

@@ -1,12 +1,11 @@
 #include "ui/ProgressView.h"
 
+#include "ui/OpenGLRenderer.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QOffscreenSurface>
-#include <QOpenGLContext>
-#include <QOpenGLFunctions>
 #include <QProcess>
 
 bool IsSoftwareRenderer(const QString& renderer) {
@@ -62,21 +61,6 @@ QString ProbeProgram() {
     return QString();
 }
 
-// Asked here only when the probe program is missing.
-QString RendererOfThisProcess() {
-    QOpenGLContext context;
-    if (!context.create())
-        return QString();
-    QOffscreenSurface surface;
-    surface.create();
-    if (!surface.isValid() || !context.makeCurrent(&surface))
-        return QString();
-    const auto* name = reinterpret_cast<const char*>(context.functions()->glGetString(GL_RENDERER));
-    QString out = name ? QString::fromLatin1(name) : QStringLiteral("unknown");
-    context.doneCurrent();
-    return out;
-}
-
 } // namespace
 
 std::optional<QString> AskOpenGLProbe(const QString& program, int timeoutMs) {
@@ -106,7 +90,7 @@ QString OpenGLRendererName() {
         constexpr int kProbeTimeoutMs = 5000;
         known = AskOpenGLProbe(ProbeProgram(), kProbeTimeoutMs);
         if (!known)
-            known = RendererOfThisProcess();
+            known = QueryOpenGLRenderer(); // the probe is missing: ask here
     }
     return *known;
 }

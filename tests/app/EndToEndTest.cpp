@@ -74,6 +74,15 @@ MainWindowOptions DrivenWindowOptions() {
     return options;
 }
 
+// Pumps events until the window's first run has ended, or a generous
+// limit; the test then checks how it ended.
+void WaitForTheRun(MainWindow& w) {
+    QElapsedTimer clock;
+    clock.start();
+    while (w.engine().runsDone < 1 && clock.elapsed() < 90000)
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+}
+
 QImage GrabWindow(QWidget& window) {
     QApplication::processEvents();
     QScreen* screen = window.screen();
@@ -128,10 +137,7 @@ TEST(MonitorEndToEnd, LiveAcquisitionFromTheEmulator) {
     midRun.start(100);
 
     // The session runs inside the timer's event; it returns after the run.
-    QElapsedTimer clock;
-    clock.start();
-    while (w.engine().runsDone < 1 && clock.elapsed() < 90000)
-        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    WaitForTheRun(w);
     ASSERT_EQ(w.engine().runsDone, 1) << "status: " << w.Status();
     EXPECT_EQ(w.engine().lastResult, RunCompleted);
     EXPECT_EQ(w.Status(), "Sequence completed !  ");
@@ -182,10 +188,7 @@ TEST(MonitorEndToEnd, HiddenPagesAreCurrentWhenShownAfterTheRun) {
     BatchInfo last;
     w.batchObserver = [&](const BatchInfo& b) { last = b; };
     w.SetSessionTimerEnabled(true);
-    QElapsedTimer clock;
-    clock.start();
-    while (w.engine().runsDone < 1 && clock.elapsed() < 90000)
-        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    WaitForTheRun(w);
     ASSERT_EQ(w.engine().runsDone, 1) << "status: " << w.Status();
     ASSERT_EQ(w.engine().lastResult, RunCompleted);
     const int quadripoles = w.engine().quadripoleCount;
@@ -242,10 +245,7 @@ TEST(MonitorEndToEnd, QualityMarksFollowABadElectrode) {
     w.move(0, 0);
     w.show();
     w.SetSessionTimerEnabled(true);
-    QElapsedTimer clock;
-    clock.start();
-    while (w.engine().runsDone < 1 && clock.elapsed() < 90000)
-        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    WaitForTheRun(w);
     ASSERT_EQ(w.engine().runsDone, 1) << "status: " << w.Status();
     ASSERT_EQ(w.engine().lastResult, RunCompleted);
 
